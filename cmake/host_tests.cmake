@@ -1,0 +1,60 @@
+# Host build: the driver's sources against a simulated kernel and a scripted
+# processor, GoogleTest under AddressSanitizer and UndefinedBehaviorSanitizer;
+# the kernel image built alongside for the image and Wine tests.
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(KORIMATH_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(KORIMATH_WARNINGS -Wall -Wextra -Werror)
+
+add_executable(korimath_host_tests
+    ${KORIMATH_SOURCES}
+    tests/sim/simulated_kernel.cpp
+    tests/sim/scripted_processor.cpp
+    tests/harness.cpp
+    tests/identity_test.cpp
+    tests/registry_report_test.cpp
+    tests/driver_entry_test.cpp
+    tests/intel_vmx_test.cpp
+    tests/amd_svm_test.cpp)
+target_compile_features(korimath_host_tests PRIVATE cxx_std_20)
+target_include_directories(korimath_host_tests PRIVATE ${PROJECT_SOURCE_DIR})
+# UTF-16 wchar_t, as on Windows, so L"" value names mean the same on both builds.
+target_compile_definitions(korimath_host_tests PRIVATE KORIMATH_HOST)
+target_compile_options(korimath_host_tests PRIVATE -fshort-wchar ${KORIMATH_WARNINGS} ${KORIMATH_SANITIZERS})
+target_link_options(korimath_host_tests PRIVATE ${KORIMATH_SANITIZERS})
+target_link_libraries(korimath_host_tests PRIVATE GTest::gtest_main)
+gtest_discover_tests(korimath_host_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 60)
+
+# The kernel image, built from this same tree with the cross toolchain.
+include(ExternalProject)
+set(KORIMATH_IMAGE_DIR ${CMAKE_BINARY_DIR}/image)
+set(KORIMATH_IMAGE ${KORIMATH_IMAGE_DIR}/korimath.sys)
+ExternalProject_Add(korimath_image
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${KORIMATH_IMAGE_DIR}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/kernel-toolchain.cmake
+               -DCMAKE_BUILD_TYPE=Release
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${KORIMATH_IMAGE})
+
+# Reads this machine's processor for the Wine tests.
+add_executable(host_cpuid tools/host_cpuid.cpp)
+target_compile_options(host_cpuid PRIVATE ${KORIMATH_WARNINGS})
+
+set(KORIMATH_PYTHON /usr/bin/python3)
+
+add_test(NAME wine.load_report_unload
+    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_wine_load.py
+            ${KORIMATH_IMAGE} $<TARGET_FILE:host_cpuid>)
+set_tests_properties(wine.load_report_unload PROPERTIES TIMEOUT 240 RESOURCE_LOCK wine
+    ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
+
+# Static analysis of the driver's own sources, as compiled for the host.
+find_program(KORIMATH_CLANG_TIDY NAMES clang-tidy-16 REQUIRED)
+add_test(NAME lint.clang_tidy
+    COMMAND ${KORIMATH_CLANG_TIDY} -p ${CMAKE_BINARY_DIR} --quiet --warnings-as-errors=*
+            ${KORIMATH_SOURCES}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})

@@ -1,0 +1,45 @@
+# korimath.sys: a native-subsystem x86-64 kernel driver whose only import is
+# ntoskrnl.exe and whose image entry point is DriverEntry itself.
+enable_language(ASM)
+enable_language(RC)
+
+set(KORIMATH_MINGW_ROOT /usr/x86_64-w64-mingw32)
+
+add_executable(korimath
+    ${KORIMATH_SOURCES}
+    probe/processor_access.cpp
+    driver/load_config.S
+    driver/korimath.rc)
+set_target_properties(korimath PROPERTIES SUFFIX ".sys" LINKER_LANGUAGE CXX)
+target_include_directories(korimath PRIVATE ${PROJECT_SOURCE_DIR})
+target_include_directories(korimath SYSTEM PRIVATE ${KORIMATH_MINGW_ROOT}/include/ddk)
+
+target_compile_options(korimath PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:
+        -std=c++20 -fms-extensions -fno-exceptions -fno-rtti -ffreestanding
+        -fno-stack-protector -mno-red-zone -Os -mguard=cf
+        -Wall -Wextra -Werror
+        # Paths and build dates must not reach the image: builds are reproducible.
+        -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+    >)
+
+target_link_options(korimath PRIVATE
+    -fuse-ld=lld-16 -nostdlib
+    -Wl,-e,DriverEntry
+    # Windows 10 header, native subsystem 6.1.
+    -Wl,--subsystem,native:6.1
+    -Wl,--major-os-version,10 -Wl,--minor-os-version,0
+    # Relocatable with high-entropy addressing, NX-compatible, control-flow guard.
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--guard-cf
+    # The import directory and IAT go to the discardable INIT section; the
+    # guard pointers join the other read-only data.
+    "SHELL:-Xlinker -Xlink=-merge:.idata=INIT"
+    "SHELL:-Xlinker -Xlink=-section:INIT,RD"
+    "SHELL:-Xlinker -Xlink=-merge:.00cfg=.rdata"
+    # The kernel checks a driver's image checksum.
+    -Wl,-Xlink=-release
+    # Reproducible and small: no time stamp, no symbols or debug directory.
+    -Wl,--no-insert-timestamp -Wl,-s
+    -Wl,-Map,${CMAKE_CURRENT_BINARY_DIR}/korimath.map)
+target_link_directories(korimath PRIVATE ${KORIMATH_MINGW_ROOT}/lib)
+target_link_libraries(korimath PRIVATE ntoskrnl)
