@@ -27,6 +27,9 @@ target_link_options(korimath_host_tests PRIVATE ${KORIMATH_SANITIZERS})
 target_link_libraries(korimath_host_tests PRIVATE GTest::gtest_main)
 gtest_discover_tests(korimath_host_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 60)
 
+# Debian's python3-pefile is visible to the system interpreter only.
+set(KORIMATH_PYTHON /usr/bin/python3)
+
 # The kernel image, built from this same tree with the cross toolchain.
 include(ExternalProject)
 set(KORIMATH_IMAGE_DIR ${CMAKE_BINARY_DIR}/image)
@@ -40,11 +43,20 @@ ExternalProject_Add(korimath_image
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${KORIMATH_IMAGE})
 
+# The bytes of the image: header, imports, security flags, sections, checksum,
+# version resource, size; and two clean builds giving the same file.
+foreach(check header imports security sections checksum version size)
+    add_test(NAME image.${check}
+        COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py
+                ${check} ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.map)
+endforeach()
+add_test(NAME image.reproducible
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/image/check_reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(image.reproducible PROPERTIES TIMEOUT 180)
+
 # Reads this machine's processor for the Wine tests.
 add_executable(host_cpuid tools/host_cpuid.cpp)
 target_compile_options(host_cpuid PRIVATE ${KORIMATH_WARNINGS})
-
-set(KORIMATH_PYTHON /usr/bin/python3)
 
 add_test(NAME wine.load_report_unload
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_wine_load.py

@@ -18,6 +18,9 @@ target_compile_options(korimath PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:
         -std=c++20 -fms-extensions -fno-exceptions -fno-rtti -ffreestanding
         -fno-stack-protector -mno-red-zone -Os -mguard=cf
+        # Unwind data for every frame, as x64 Windows expects of kernel code:
+        # exception dispatch and crash-dump stack walks depend on it.
+        -fasynchronous-unwind-tables
         -Wall -Wextra -Werror
         # Paths and build dates must not reach the image: builds are reproducible.
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.

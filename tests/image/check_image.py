@@ -1,0 +1,198 @@
+#!/usr/bin/python3
+"""Checks the bytes of korimath.sys with a PE parser.
+
+usage: check_image.py CHECK KORIMATH_SYS KORIMATH_MAP
+
+CHECK is one of the functions named in CHECKS below; each fails with a
+message that says which promise of the image is broken.
+"""
+
+import re
+import sys
+
+import pefile
+
+# What the driver calls, plus what the compiler emits calls to.
+DRIVER_IMPORTS = {"RtlInitAnsiString", "RtlAnsiStringToUnicodeString", "RtlFreeUnicodeString",
+                  "RtlWriteRegistryValue", "sprintf_s", "strncat", "strcmp"}
+COMPILER_IMPORTS = {"memset", "__C_specific_handler"}
+
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMAGE_SUBSYSTEM_NATIVE = 1
+DLLCHAR_HIGH_ENTROPY_VA = 0x0020
+DLLCHAR_DYNAMIC_BASE = 0x0040
+DLLCHAR_NX_COMPAT = 0x0100
+DLLCHAR_GUARD_CF = 0x4000
+IMAGE_GUARD_CF_INSTRUMENTED = 0x00000100
+IMAGE_GUARD_CF_FUNCTION_TABLE_PRESENT = 0x00000400
+IMAGE_SCN_MEM_DISCARDABLE = 0x02000000
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+IMAGE_SCN_MEM_WRITE = 0x80000000
+UNW_FLAG_EHANDLER = 0x1
+SIZE_LIMIT = 8 * 1024
+SIZE_AIM = 6 * 1024
+
+
+class ImageError(AssertionError):
+    pass
+
+
+def expect(ok, message):
+    if not ok:
+        raise ImageError(message)
+
+
+def map_symbols(map_path):
+    """Symbol name -> RVA, from lld's link map."""
+    symbols = {}
+    line_re = re.compile(r"^([0-9a-f]{8})\s+[0-9a-f]{8}\s+\d+\s{10,}(\S.*)$")
+    with open(map_path) as f:
+        for line in f:
+            match = line_re.match(line.rstrip("\n"))
+            if match:
+                symbols.setdefault(match.group(2), int(match.group(1), 16))
+    return symbols
+
+
+def section_of(pe, rva):
+    for section in pe.sections:
+        if section.VirtualAddress <= rva < section.VirtualAddress + max(section.Misc_VirtualSize, 1):
+            return section
+    return None
+
+
+def name(section):
+    return section.Name.rstrip(b"\0").decode()
+
+
+def check_header(pe, symbols):
+    expect(pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS, "not PE32+")
+    expect(pe.FILE_HEADER.Machine == IMAGE_FILE_MACHINE_AMD64, "machine is not AMD64")
+    opt = pe.OPTIONAL_HEADER
+    expect(opt.Subsystem == IMAGE_SUBSYSTEM_NATIVE, f"subsystem {opt.Subsystem}, not native (1)")
+    expect((opt.MajorOperatingSystemVersion, opt.MinorOperatingSystemVersion) == (10, 0),
+           "operating-system version is not 10.0")
+    expect((opt.MajorSubsystemVersion, opt.MinorSubsystemVersion) == (6, 1), "subsystem version is not 6.1")
+    expect("DriverEntry" in symbols, "DriverEntry missing from the link map")
+    expect(opt.AddressOfEntryPoint == symbols["DriverEntry"],
+           f"entry point {opt.AddressOfEntryPoint:#x} is not DriverEntry ({symbols['DriverEntry']:#x})")
+    expect(pe.FILE_HEADER.TimeDateStamp == 0, "time stamp set: the build is not reproducible")
+
+
+def check_imports(pe, symbols):
+    dlls = {entry.dll.decode().lower(): entry for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+    expect(list(dlls) == ["ntoskrnl.exe"], f"imports from {sorted(dlls)}, not ntoskrnl.exe alone")
+    names = {imp.name.decode() for imp in dlls["ntoskrnl.exe"].imports}
+    unexpected = names - DRIVER_IMPORTS - COMPILER_IMPORTS
+    expect(not unexpected, f"unexpected imports: {sorted(unexpected)}")
+    missing = DRIVER_IMPORTS - names
+    expect(not missing, f"kernel routines not imported: {sorted(missing)}")
+
+
+def check_security(pe, symbols):
+    opt = pe.OPTIONAL_HEADER
+    chars = opt.DllCharacteristics
+    for flag, label in [(DLLCHAR_DYNAMIC_BASE, "dynamic base"), (DLLCHAR_HIGH_ENTROPY_VA, "high entropy"),
+                        (DLLCHAR_NX_COMPAT, "NX compatible"), (DLLCHAR_GUARD_CF, "control-flow guard")]:
+        expect(chars & flag, f"DllCharacteristics lacks {label}")
+    # Dynamic base is only real with relocations to apply.
+    expect(not pe.FILE_HEADER.Characteristics & IMAGE_FILE_RELOCS_STRIPPED, "relocations stripped")
+    reloc_dir = opt.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    expect(reloc_dir.Size > 0 and getattr(pe, "DIRECTORY_ENTRY_BASERELOC", None), "no base relocations")
+    # NX is only real if nothing is both writable and executable.
+    for section in pe.sections:
+        expect(not (section.Characteristics & IMAGE_SCN_MEM_WRITE and section.Characteristics & IMAGE_SCN_MEM_EXECUTE),
+               f"section {name(section)} is writable and executable")
+    # The guard flag is only real with a filled load configuration.
+    load_config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    expect(load_config is not None, "no load configuration directory")
+    lc = load_config.struct
+    expect(lc.GuardFlags & IMAGE_GUARD_CF_INSTRUMENTED, "GuardFlags lacks CF_INSTRUMENTED")
+    expect(lc.GuardFlags & IMAGE_GUARD_CF_FUNCTION_TABLE_PRESENT, "GuardFlags lacks FUNCTION_TABLE_PRESENT")
+    expect(lc.GuardCFCheckFunctionPointer and lc.GuardCFDispatchFunctionPointer, "guard function pointers unset")
+    expect(lc.GuardCFFunctionTable and lc.GuardCFFunctionCount, "guard function table empty")
+    stride = 4 + ((lc.GuardFlags >> 28) & 0xF)
+    table = lc.GuardCFFunctionTable - opt.ImageBase
+    targets = {pe.get_dword_at_rva(table + stride * i) for i in range(lc.GuardCFFunctionCount)}
+    for routine in ("DriverEntry", "UnloadDriver"):
+        expect(symbols.get(routine) in targets, f"{routine} is not in the guard function table")
+
+
+def check_sections(pe, symbols):
+    by_name = {name(section): section for section in pe.sections}
+    paged = [n for n in by_name if n.upper().startswith("PAGE")]
+    expect(not paged, f"pageable sections {paged}: the code must stay resident")
+    for required in (".text", ".rdata"):
+        expect(required in by_name, f"no {required} section")
+        expect(not by_name[required].Characteristics & IMAGE_SCN_MEM_DISCARDABLE, f"{required} is discardable")
+    for routine in ("DriverEntry", "UnloadDriver"):
+        section = section_of(pe, symbols[routine])
+        expect(section is not None and name(section) == ".text", f"{routine} is not in .text")
+    imports = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]]
+    init = section_of(pe, imports.VirtualAddress)
+    expect(init is not None and name(init) == "INIT", "the import directory is not in INIT")
+    expect(init.Characteristics & IMAGE_SCN_MEM_DISCARDABLE, "INIT is not discardable")
+    # RDMSR must be caught by an exception handler: ReadMsr's unwind data
+    # names one (__C_specific_handler, through its import thunk).
+    handler = symbols.get("__C_specific_handler")
+    guarded = [e for e in pe.DIRECTORY_ENTRY_EXCEPTION
+               if e.unwindinfo and e.unwindinfo.Flags & UNW_FLAG_EHANDLER
+               and getattr(e.unwindinfo, "ExceptionHandler", None) == handler]
+    expect(guarded, "no function has __C_specific_handler as its exception handler")
+
+
+def check_checksum(pe, symbols):
+    expect(pe.OPTIONAL_HEADER.CheckSum != 0, "checksum is 0")
+    expect(pe.verify_checksum(), f"checksum {pe.OPTIONAL_HEADER.CheckSum:#x} is wrong")
+
+
+def check_version(pe, symbols):
+    expect(hasattr(pe, "VS_FIXEDFILEINFO"), "no version resource")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    version = (0x00010000, 0x00000002)  # 1.0.0.2
+    expect((fixed.FileVersionMS, fixed.FileVersionLS) == version, "file version is not 1.0.0.2")
+    expect((fixed.ProductVersionMS, fixed.ProductVersionLS) == version, "product version is not 1.0.0.2")
+    expect(fixed.FileOS == 0x40004, f"file OS {fixed.FileOS:#x}, not VOS_NT_WINDOWS32")
+    expect((fixed.FileType, fixed.FileSubtype) == (0, 0), "file type and subtype are not 0")
+    expect((fixed.FileFlagsMask, fixed.FileFlags) == (0x3F, 0), "file flags mask is not 0x3F with no flags")
+    tables, translations = [], []
+    for info in pe.FileInfo[0]:
+        tables += [(t.LangID.decode().lower(), t.entries) for t in getattr(info, "StringTable", [])]
+        translations += [v.entry.get(b"Translation") for v in getattr(info, "Var", [])]
+    expect([t[0] for t in tables] == ["080404b0"], f"string tables {[t[0] for t in tables]}, not 080404b0 alone")
+    expect(translations == ["0x0804 0x04b0"], f"translation {translations}, not 0x0804 0x04b0")
+    strings = {k.decode(): v.decode() for k, v in tables[0][1].items()}
+    for key in ("CompanyName", "FileDescription", "ProductName", "InternalName", "OriginalFilename",
+                "LegalCopyright"):
+        expect(strings.get(key), f"string {key} is missing")
+    expect(strings["InternalName"] == "korimath.sys", "InternalName is not korimath.sys")
+
+
+def check_size(pe, symbols):
+    size = len(pe.__data__)
+    print(f"image size {size} bytes (limit {SIZE_LIMIT}, aim {SIZE_AIM})")
+    expect(size <= SIZE_LIMIT, f"image is {size} bytes, over {SIZE_LIMIT}")
+    expect(not getattr(pe, "DIRECTORY_ENTRY_DEBUG", None), "debug directory present")
+    expect(pe.FILE_HEADER.NumberOfSymbols == 0, "symbol table present")
+
+
+CHECKS = {"header": check_header, "imports": check_imports, "security": check_security,
+          "sections": check_sections, "checksum": check_checksum, "version": check_version,
+          "size": check_size}
+
+
+def main():
+    check, image, map_path = sys.argv[1:4]
+    pe = pefile.PE(image)
+    try:
+        CHECKS[check](pe, map_symbols(map_path))
+    except ImageError as error:
+        print(f"{image}: {check}: {error}")
+        return 1
+    print(f"{check}: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
