@@ -70,3 +70,15 @@ add_test(NAME lint.clang_tidy
     COMMAND ${KORIMATH_CLANG_TIDY} -p ${CMAKE_BINARY_DIR} --quiet --warnings-as-errors=*
             ${KORIMATH_SOURCES}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+
+# One simulated load without sanitizers, for tools/footprint.py to count the
+# instructions the driver's own code executes (scripts/footprint).
+add_executable(footprint_load EXCLUDE_FROM_ALL
+    ${KORIMATH_SOURCES}
+    tests/sim/simulated_kernel.cpp
+    tests/sim/scripted_processor.cpp
+    tests/footprint_load.cpp)
+target_compile_features(footprint_load PRIVATE cxx_std_20)
+target_include_directories(footprint_load PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(footprint_load PRIVATE KORIMATH_HOST)
+target_compile_options(footprint_load PRIVATE -fshort-wchar -Os -g ${KORIMATH_WARNINGS})

@@ -21,6 +21,8 @@ target_compile_options(korimath PRIVATE
         # Unwind data for every frame, as x64 Windows expects of kernel code:
         # exception dispatch and crash-dump stack walks depend on it.
         -fasynchronous-unwind-tables
+        # Per-function stack frames (.su beside each object) for the footprint report.
+        -fstack-usage
         -Wall -Wextra -Werror
         # Paths and build dates must not reach the image: builds are reproducible.
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
