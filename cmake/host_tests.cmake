@@ -61,8 +61,6 @@ target_compile_options(host_cpuid PRIVATE ${KORIMATH_WARNINGS})
 add_test(NAME wine.load_report_unload
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_wine_load.py
             ${KORIMATH_IMAGE} $<TARGET_FILE:host_cpuid>)
-set_tests_properties(wine.load_report_unload PROPERTIES TIMEOUT 240 RESOURCE_LOCK wine
-    ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
 
 # Static analysis of the driver's own sources, as compiled for the host.
 find_program(KORIMATH_CLANG_TIDY NAMES clang-tidy-16 REQUIRED)
@@ -82,3 +80,17 @@ target_compile_features(footprint_load PRIVATE cxx_std_20)
 target_include_directories(footprint_load PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(footprint_load PRIVATE KORIMATH_HOST)
 target_compile_options(footprint_load PRIVATE -fshort-wchar -Os -g ${KORIMATH_WARNINGS})
+
+# The operator's side: the Windows command script under Wine's cmd.exe, a
+# signed image, and the release bundle.
+add_test(NAME wine.operator_script
+    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_script.py
+            ${KORIMATH_IMAGE} ${PROJECT_SOURCE_DIR}/dist/korimath.cmd)
+add_test(NAME wine.signed_image
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/test_signing.sh
+            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE} ${CMAKE_BINARY_DIR})
+add_test(NAME dist.bundle
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_bundle.sh
+            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE} ${CMAKE_BINARY_DIR})
+set_tests_properties(wine.load_report_unload wine.operator_script wine.signed_image
+    PROPERTIES TIMEOUT 240 RESOURCE_LOCK wine ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})

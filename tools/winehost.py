@@ -33,6 +33,7 @@ class WineError(RuntimeError):
 
 class WineHost:
     def __init__(self, workdir=None):
+        workdir = workdir or os.environ.get("KORIMATH_WINE_WORKDIR")
         self.prefix = tempfile.mkdtemp(prefix="korimath-wine-", dir=workdir)
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -99,6 +100,16 @@ class WineHost:
             if time.monotonic() - began > START_RETRY_SECONDS:
                 raise WineError(f"sc start {service} failed ({code}): {out.strip()}")
             time.sleep(1)
+
+    def settle(self, image):
+        """Starts and removes a throwaway copy of the driver, retrying past
+        error 1055, so that a later single `sc start` (one the caller cannot
+        retry, as in a script under test) finds the service database free."""
+        self.create_service("korimath-settle", self.copy_image(image, "settle.sys"))
+        self.start("korimath-settle")
+        self.stop("korimath-settle")
+        self.wait_state("korimath-settle", "STOPPED")
+        self.run(["sc", "delete", "korimath-settle"])
 
     def stop(self, service):
         self.run(["sc", "stop", service])

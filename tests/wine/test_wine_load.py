@@ -82,7 +82,7 @@ def main():
     print(f"processor: {cpu['vendor']!r} {cpu['brand']!r}")
     checks = Checks()
 
-    with WineHost(os.environ.get("KORIMATH_WINE_WORKDIR")) as host:
+    with WineHost() as host:
         host.create_report_key()
         host.create_service("korimath", host.copy_image(image))
         seconds = host.start("korimath")
