@@ -43,9 +43,10 @@ ExternalProject_Add(korimath_image
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS ${KORIMATH_IMAGE})
 
-# The bytes of the image: header, imports, security flags, sections, checksum,
+# The bytes of the image: header, imports, security flags, sections, the
+# exception scope around RDMSR, checksum,
 # version resource, size; and two clean builds giving the same file.
-foreach(check header imports security sections checksum version size)
+foreach(check header imports security sections rdmsr checksum version size)
     add_test(NAME image.${check}
         COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py
                 ${check} ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.map)

@@ -133,13 +133,38 @@ def check_sections(pe, symbols):
     init = section_of(pe, imports.VirtualAddress)
     expect(init is not None and name(init) == "INIT", "the import directory is not in INIT")
     expect(init.Characteristics & IMAGE_SCN_MEM_DISCARDABLE, "INIT is not discardable")
-    # RDMSR must be caught by an exception handler: ReadMsr's unwind data
-    # names one (__C_specific_handler, through its import thunk).
+
+
+def check_rdmsr(pe, symbols):
+    """Every call of the out-of-line RDMSR sits inside a __try scope of its
+    caller whose filter catches everything, so a #GP on a register the
+    processor refuses is absorbed, not a bugcheck."""
+    rdmsr = symbols.get("ExecuteRdmsr(unsigned long)")
     handler = symbols.get("__C_specific_handler")
-    guarded = [e for e in pe.DIRECTORY_ENTRY_EXCEPTION
-               if e.unwindinfo and e.unwindinfo.Flags & UNW_FLAG_EHANDLER
-               and getattr(e.unwindinfo, "ExceptionHandler", None) == handler]
-    expect(guarded, "no function has __C_specific_handler as its exception handler")
+    expect(rdmsr is not None and handler is not None, "ExecuteRdmsr or __C_specific_handler missing from the map")
+    expect(pe.get_data(rdmsr, 2) == b"\x0f\x32", "ExecuteRdmsr does not start with RDMSR")
+    scopes = []
+    for entry in pe.DIRECTORY_ENTRY_EXCEPTION:
+        unwind = entry.unwindinfo
+        if not (unwind and unwind.Flags & UNW_FLAG_EHANDLER and unwind.ExceptionHandler == handler):
+            continue
+        # C_SCOPE_TABLE: a count, then {begin, end, filter, target} per scope.
+        table = entry.struct.UnwindData + 4 + ((unwind.CountOfCodes + 1) & ~1) * 2 + 4
+        for i in range(pe.get_dword_at_rva(table)):
+            begin, end, filt, target = (pe.get_dword_at_rva(table + 4 + 16 * i + 4 * k) for k in range(4))
+            scopes.append((begin, end, filt))
+    text = next(section for section in pe.sections if name(section) == ".text")
+    code = text.get_data()[:text.Misc_VirtualSize]
+    calls = [text.VirtualAddress + i for i in range(len(code) - 4) if code[i] == 0xE8
+             and text.VirtualAddress + i + 5 + int.from_bytes(code[i + 1:i + 5], "little", signed=True) == rdmsr]
+    expect(calls, "no call of ExecuteRdmsr found")
+    for call in calls:
+        # The handler looks up the return address (call + 5), or the byte
+        # before it: the scope must hold both.
+        covered = [scope for scope in scopes if scope[0] <= call + 4 and call + 5 < scope[1]]
+        expect(covered, f"the RDMSR call at {call:#x} is outside every __try scope")
+        expect(all(filt == 1 for _, _, filt in covered),
+               f"the RDMSR call at {call:#x} is not caught by EXCEPTION_EXECUTE_HANDLER")
 
 
 def check_checksum(pe, symbols):
@@ -178,7 +203,7 @@ def check_size(pe, symbols):
 
 
 CHECKS = {"header": check_header, "imports": check_imports, "security": check_security,
-          "sections": check_sections, "checksum": check_checksum, "version": check_version,
+          "sections": check_sections, "rdmsr": check_rdmsr, "checksum": check_checksum, "version": check_version,
           "size": check_size}
 
 
