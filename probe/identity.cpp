@@ -21,9 +21,9 @@ void ReadVendorString(char (&VendorText)[IdentityTextSize])
     // ends the text there. The result needs 13 of the 64 bytes: nothing to check.
     const CpuidResult leaf0 = Cpuid(0, 0);
     (void)sprintf_s(VendorText, IdentityTextSize, "%c%c%c%c%c%c%c%c%c%c%c%c",
-              ByteOf(leaf0.Ebx, 0), ByteOf(leaf0.Ebx, 1), ByteOf(leaf0.Ebx, 2), ByteOf(leaf0.Ebx, 3),
-              ByteOf(leaf0.Edx, 0), ByteOf(leaf0.Edx, 1), ByteOf(leaf0.Edx, 2), ByteOf(leaf0.Edx, 3),
-              ByteOf(leaf0.Ecx, 0), ByteOf(leaf0.Ecx, 1), ByteOf(leaf0.Ecx, 2), ByteOf(leaf0.Ecx, 3));
+                    ByteOf(leaf0.Ebx, 0), ByteOf(leaf0.Ebx, 1), ByteOf(leaf0.Ebx, 2), ByteOf(leaf0.Ebx, 3),
+                    ByteOf(leaf0.Edx, 0), ByteOf(leaf0.Edx, 1), ByteOf(leaf0.Edx, 2), ByteOf(leaf0.Edx, 3),
+                    ByteOf(leaf0.Ecx, 0), ByteOf(leaf0.Ecx, 1), ByteOf(leaf0.Ecx, 2), ByteOf(leaf0.Ecx, 3));
 }
 
 void ReadBrandString(char (&BrandText)[IdentityTextSize])

@@ -44,13 +44,6 @@ TEST_F(RegistryReportTest, FlagIsFourLittleEndianBytes)
     EXPECT_EQ(harness::Value("SVM").Data, (std::vector<std::uint8_t>{0, 0, 0, 0}));
 }
 
-TEST_F(RegistryReportTest, WriteReplacesAValueOfAnotherType)
-{
-    WriteTextValue(L"SVM", "stale");
-    WriteFlagValue(L"SVM", 1);
-    EXPECT_EQ(harness::Flag("SVM"), 1U);
-}
-
 TEST_F(RegistryReportTest, FailedConversionWritesAndFreesNothing)
 {
     sim::Current().Os.FailConversion = true;
