@@ -17,7 +17,10 @@ def main():
         seconds = host.start("korimath")
         state, code = host.query("korimath")
         print(f"korimath: {state}, exit code {code}, started in {seconds:.2f} s")
-        print(host.report_text().strip())
+        print(REPORT_KEY)
+        for name, (kind, data) in host.report().items():
+            shown = f'"{data}"' if kind == "REG_SZ" else data
+            print(f"    {name:13} {kind:10} {shown}")
         host.stop("korimath")
         state, _ = host.wait_state("korimath", "STOPPED")
         print(f"korimath: {state}")

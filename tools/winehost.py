@@ -149,10 +149,6 @@ class WineHost:
         with open(out_file, "rb") as f:
             return parse_reg_export(f.read())
 
-    def report_text(self):
-        _, out = self.run(["reg", "query", REPORT_KEY])
-        return out
-
 
 _VALUE = re.compile(r'^"((?:[^"\\]|\\.)*)"=(.*)$')
 
