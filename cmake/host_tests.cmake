@@ -8,21 +8,25 @@ include(GoogleTest)
 set(KORIMATH_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(KORIMATH_WARNINGS -Wall -Wextra -Werror)
 
-add_executable(korimath_host_tests
-    ${KORIMATH_SOURCES}
-    tests/sim/simulated_kernel.cpp
-    tests/sim/scripted_processor.cpp
+# The driver's sources and the simulated machine, compiled for the host with
+# UTF-16 wchar_t, as on Windows, so L"" value names mean the same on both builds.
+function(korimath_add_simulated_program target)
+    add_executable(${target} ${ARGN}
+        ${KORIMATH_SOURCES} tests/sim/simulated_kernel.cpp tests/sim/scripted_processor.cpp)
+    target_compile_features(${target} PRIVATE cxx_std_20)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+    target_compile_definitions(${target} PRIVATE KORIMATH_HOST)
+    target_compile_options(${target} PRIVATE -fshort-wchar ${KORIMATH_WARNINGS})
+endfunction()
+
+korimath_add_simulated_program(korimath_host_tests
     tests/harness.cpp
     tests/identity_test.cpp
     tests/registry_report_test.cpp
     tests/driver_entry_test.cpp
     tests/intel_vmx_test.cpp
     tests/amd_svm_test.cpp)
-target_compile_features(korimath_host_tests PRIVATE cxx_std_20)
-target_include_directories(korimath_host_tests PRIVATE ${PROJECT_SOURCE_DIR})
-# UTF-16 wchar_t, as on Windows, so L"" value names mean the same on both builds.
-target_compile_definitions(korimath_host_tests PRIVATE KORIMATH_HOST)
-target_compile_options(korimath_host_tests PRIVATE -fshort-wchar ${KORIMATH_WARNINGS} ${KORIMATH_SANITIZERS})
+target_compile_options(korimath_host_tests PRIVATE ${KORIMATH_SANITIZERS})
 target_link_options(korimath_host_tests PRIVATE ${KORIMATH_SANITIZERS})
 target_link_libraries(korimath_host_tests PRIVATE GTest::gtest_main)
 gtest_discover_tests(korimath_host_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 60)
@@ -44,8 +48,8 @@ ExternalProject_Add(korimath_image
     BUILD_BYPRODUCTS ${KORIMATH_IMAGE})
 
 # The bytes of the image: header, imports, security flags, sections, the
-# exception scope around RDMSR, checksum,
-# version resource, size; and two clean builds giving the same file.
+# exception scope around RDMSR, checksum, version resource, size; and two
+# clean builds giving the same file.
 foreach(check header imports security sections rdmsr checksum version size)
     add_test(NAME image.${check}
         COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py
@@ -72,15 +76,9 @@ add_test(NAME lint.clang_tidy
 
 # One simulated load without sanitizers, for tools/footprint.py to count the
 # instructions the driver's own code executes (scripts/footprint).
-add_executable(footprint_load EXCLUDE_FROM_ALL
-    ${KORIMATH_SOURCES}
-    tests/sim/simulated_kernel.cpp
-    tests/sim/scripted_processor.cpp
-    tests/footprint_load.cpp)
-target_compile_features(footprint_load PRIVATE cxx_std_20)
-target_include_directories(footprint_load PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(footprint_load PRIVATE KORIMATH_HOST)
-target_compile_options(footprint_load PRIVATE -fshort-wchar -Os -g ${KORIMATH_WARNINGS})
+korimath_add_simulated_program(footprint_load tests/footprint_load.cpp)
+set_target_properties(footprint_load PROPERTIES EXCLUDE_FROM_ALL ON)
+target_compile_options(footprint_load PRIVATE -Os -g)
 
 # The operator's side: the Windows command script under Wine's cmd.exe, a
 # signed image, and the release bundle.
