@@ -32,9 +32,10 @@ class WineError(RuntimeError):
 
 
 class WineHost:
-    def __init__(self, workdir=None):
-        workdir = workdir or os.environ.get("KORIMATH_WINE_WORKDIR")
-        self.prefix = tempfile.mkdtemp(prefix="korimath-wine-", dir=workdir)
+    def __init__(self):
+        # Prefixes go under $KORIMATH_WINE_WORKDIR when set (the test build
+        # directory), else under the system's temporary directory.
+        self.prefix = tempfile.mkdtemp(prefix="korimath-wine-", dir=os.environ.get("KORIMATH_WINE_WORKDIR"))
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("DISPLAY", None)

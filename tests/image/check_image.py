@@ -151,7 +151,7 @@ def check_rdmsr(pe, symbols):
         # C_SCOPE_TABLE: a count, then {begin, end, filter, target} per scope.
         table = entry.struct.UnwindData + 4 + ((unwind.CountOfCodes + 1) & ~1) * 2 + 4
         for i in range(pe.get_dword_at_rva(table)):
-            begin, end, filt, target = (pe.get_dword_at_rva(table + 4 + 16 * i + 4 * k) for k in range(4))
+            begin, end, filt, _jump_target = (pe.get_dword_at_rva(table + 4 + 16 * i + 4 * k) for k in range(4))
             scopes.append((begin, end, filt))
     text = next(section for section in pe.sections if name(section) == ".text")
     code = text.get_data()[:text.Misc_VirtualSize]
