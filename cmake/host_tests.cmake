@@ -45,7 +45,7 @@ ExternalProject_Add(korimath_image
                -DCMAKE_BUILD_TYPE=Release
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${KORIMATH_IMAGE})
+    BUILD_BYPRODUCTS ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.exe)
 
 # The bytes of the image: header, imports, security flags, sections, the
 # exception scope around RDMSR, checksum, version resource, size; and two
@@ -55,6 +55,9 @@ foreach(check header imports security sections rdmsr checksum version size)
         COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py
                 ${check} ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.map)
 endforeach()
+add_test(NAME image.program
+    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py
+            program ${KORIMATH_IMAGE_DIR}/korimath.exe -)
 add_test(NAME image.reproducible
     COMMAND ${PROJECT_SOURCE_DIR}/tests/image/check_reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(image.reproducible PROPERTIES TIMEOUT 180)
@@ -63,15 +66,11 @@ set_tests_properties(image.reproducible PROPERTIES TIMEOUT 180)
 add_executable(host_cpuid tools/host_cpuid.cpp)
 target_compile_options(host_cpuid PRIVATE ${KORIMATH_WARNINGS})
 
-add_test(NAME wine.load_report_unload
-    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_wine_load.py
-            ${KORIMATH_IMAGE} $<TARGET_FILE:host_cpuid>)
-
 # Static analysis of the driver's own sources, as compiled for the host.
 find_program(KORIMATH_CLANG_TIDY NAMES clang-tidy-16 REQUIRED)
 add_test(NAME lint.clang_tidy
     COMMAND ${KORIMATH_CLANG_TIDY} -p ${CMAKE_BINARY_DIR} --quiet --warnings-as-errors=*
-            ${KORIMATH_SOURCES}
+            ${KORIMATH_SOURCES} ${KORIMATH_OPERATOR_SOURCES}
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
 
 # One simulated load without sanitizers, for tools/footprint.py to count the
@@ -80,16 +79,28 @@ korimath_add_simulated_program(footprint_load tests/footprint_load.cpp)
 set_target_properties(footprint_load PROPERTIES EXCLUDE_FROM_ALL ON)
 target_compile_options(footprint_load PRIVATE -Os -g)
 
-# The operator's side: the Windows command script under Wine's cmd.exe, a
-# signed image, and the release bundle.
-add_test(NAME wine.operator_script
-    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_script.py
-            ${KORIMATH_IMAGE} ${PROJECT_SOURCE_DIR}/dist/korimath.cmd)
+# The operator's program against the driver under Wine, a signed pair, and
+# the release bundle.
+set(KORIMATH_EXE ${KORIMATH_IMAGE_DIR}/korimath.exe)
+add_test(NAME wine.operator_program
+    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_program.py
+            ${KORIMATH_EXE} ${KORIMATH_IMAGE} $<TARGET_FILE:host_cpuid>)
 add_test(NAME wine.signed_image
     COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/test_signing.sh
-            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE} ${CMAKE_BINARY_DIR})
+            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${CMAKE_BINARY_DIR})
 add_test(NAME dist.bundle
     COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_bundle.sh
-            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE} ${CMAKE_BINARY_DIR})
-set_tests_properties(wine.load_report_unload wine.operator_script wine.signed_image
+            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(wine.operator_program wine.signed_image
     PROPERTIES TIMEOUT 240 RESOURCE_LOCK wine ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
+
+# The operator program's portable parts (verdict, error texts, paths, JSON),
+# with the host's own wchar_t: they use no UTF-16 literal of the driver's.
+add_executable(korimath_operator_tests ${KORIMATH_OPERATOR_SOURCES}
+    tests/operator/verdict_test.cpp tests/operator/text_test.cpp)
+target_compile_features(korimath_operator_tests PRIVATE cxx_std_20)
+target_include_directories(korimath_operator_tests PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(korimath_operator_tests PRIVATE ${KORIMATH_WARNINGS} ${KORIMATH_SANITIZERS})
+target_link_options(korimath_operator_tests PRIVATE ${KORIMATH_SANITIZERS})
+target_link_libraries(korimath_operator_tests PRIVATE GTest::gtest_main)
+gtest_discover_tests(korimath_operator_tests TEST_PREFIX "operator." DISCOVERY_TIMEOUT 60)

@@ -1,5 +1,6 @@
-# Cross toolchain for the kernel image: clang 16 targeting x86_64-w64-mingw32,
-# lld 16, mingw-w64's kernel headers and ntoskrnl import library.
+# Cross toolchain for Windows x64: clang 16 targeting x86_64-w64-mingw32 and
+# lld 16; the kernel image links mingw-w64's ntoskrnl import library, the
+# operator's program its user-mode runtime.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 
@@ -8,6 +9,11 @@ set(CMAKE_C_COMPILER clang-16)
 set(CMAKE_CXX_COMPILER clang++-16)
 set(CMAKE_ASM_COMPILER clang-16)
 set(CMAKE_RC_COMPILER llvm-windres-16)
+# llvm-windres preprocesses with whatever "clang" it finds on PATH unless told
+# otherwise, and needs the full path of the one it is told to use.
+find_program(KORIMATH_RC_PREPROCESSOR clang-16 REQUIRED)
+set(CMAKE_RC_FLAGS_INIT
+    "\"--preprocessor=${KORIMATH_RC_PREPROCESSOR} --target=x86_64-w64-mingw32 -E -xc -DRC_INVOKED\"")
 set(CMAKE_C_COMPILER_TARGET ${KORIMATH_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${KORIMATH_TRIPLE})
 set(CMAKE_ASM_COMPILER_TARGET ${KORIMATH_TRIPLE})

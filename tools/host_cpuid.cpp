@@ -1,6 +1,7 @@
 // Prints what this machine's processor reports, read with CPUID directly, in
-// the form the Wine tests compare the driver's report against. /proc/cpuinfo
-// is no substitute: the kernel trims and rewrites the brand string there.
+// the form the Wine tests compare the driver's report and korimath.exe's JSON
+// against. /proc/cpuinfo is no substitute: the kernel trims and rewrites the
+// brand string there.
 #include <cpuid.h>
 
 #include <cstdio>
@@ -31,29 +32,45 @@ std::string Hex(const std::string& bytes)
     return hex;
 }
 
+// Up to the first NUL, as the driver and korimath.exe take these texts.
+std::string Text(const unsigned* registers, int count)
+{
+    char bytes[49] = {};
+    std::memcpy(bytes, registers, 4 * count);
+    return bytes;
+}
+
 }  // namespace
 
 int main()
 {
     const Registers leaf0 = Query(0);
-    char vendor[13] = {};
-    std::memcpy(vendor + 0, &leaf0.ebx, 4);
-    std::memcpy(vendor + 4, &leaf0.edx, 4);
-    std::memcpy(vendor + 8, &leaf0.ecx, 4);
+    const unsigned vendor[3] = {leaf0.ebx, leaf0.edx, leaf0.ecx};
 
     // Each brand block contributes up to its first NUL, as the driver joins them.
     std::string brand;
     for (unsigned leaf = 0x80000002; leaf <= 0x80000004; ++leaf) {
         const Registers block = Query(leaf);
-        char bytes[17] = {};
-        std::memcpy(bytes, &block, 16);
-        brand += bytes;
+        brand += Text(&block.eax, 4);
     }
 
-    std::printf("vendor_hex=%s\n", Hex(std::string(vendor)).c_str());
+    const Registers leaf1 = Query(1);
+    const bool hypervisor = ((leaf1.ecx >> 31) & 1) != 0;
+    std::string hypervisorVendor;
+    bool root = false;
+    if (hypervisor) {
+        const Registers top = Query(0x40000000);
+        const unsigned text[3] = {top.ebx, top.ecx, top.edx};
+        hypervisorVendor = Text(text, 3);
+        root = hypervisorVendor == "Microsoft Hv" && top.eax >= 0x40000003 && (Query(0x40000003).ebx & 1) != 0;
+    }
+
+    std::printf("vendor_hex=%s\n", Hex(Text(vendor, 3)).c_str());
     std::printf("brand_hex=%s\n", Hex(brand).c_str());
-    std::printf("leaf1_ecx=%u\n", Query(1).ecx);
+    std::printf("leaf1_ecx=%u\n", leaf1.ecx);
     std::printf("leaf80000001_ecx=%u\n", Query(0x80000001).ecx);
     std::printf("leaf8000000a_edx=%u\n", Query(0x8000000A).edx);
+    std::printf("hypervisor_vendor_hex=%s\n", Hex(hypervisorVendor).c_str());
+    std::printf("hypervisor_root=%d\n", root ? 1 : 0);
     return 0;
 }

@@ -1,4 +1,4 @@
-"""Loads korimath.sys as a kernel service under Wine's driver host.
+"""Runs korimath.exe and korimath.sys under Wine's kernel-driver host.
 
 Each WineHost owns a private WINEPREFIX and keeps one idle `wine cmd` alive
 while it is open: Wine shuts its services (and so the driver) down as soon as
@@ -6,11 +6,15 @@ the last ordinary Wine process exits. Every Wine call runs under a timeout.
 
 Differences from Windows that callers must allow for, and that this module
 handles openly:
-  * Wine's RtlWriteRegistryValue does not create a missing key, so the report
-    key is created before the driver starts (Windows creates it on the first
-    write).
-  * A fresh prefix may answer `sc start` with error 1055 until its services
-    have settled; the start is retried for a bounded time.
+  * A fresh prefix may answer a service start with error 1055 until its
+    services have settled; settle() starts a throwaway copy of the driver,
+    retrying for a bounded time, so that korimath.exe's single start (Windows
+    has no such window) finds the service database free.
+  * Every Wine process runs with an elevated token: there is no way to test
+    the not-elevated path here.
+  * Wine's RtlWriteRegistryValue does not create a missing key; korimath.exe
+    creates the report key before it starts the driver, as is harmless on
+    Windows.
   * Privileged instructions are emulated: CR0 reads as 0x10 and CR4 as 0,
     and RDMSR answers 0 for nearly every register.
 """
@@ -22,7 +26,6 @@ import subprocess
 import tempfile
 import time
 
-REPORT_KEY = r"HKLM\Software\Korimath"
 CALL_TIMEOUT = 60
 START_RETRY_SECONDS = 60
 
@@ -36,7 +39,9 @@ class WineHost:
         # Prefixes go under $KORIMATH_WINE_WORKDIR when set (the test build
         # directory), else under the system's temporary directory.
         self.prefix = tempfile.mkdtemp(prefix="korimath-wine-", dir=os.environ.get("KORIMATH_WINE_WORKDIR"))
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
+        # UTF-8 locale: Wine maps file names and arguments through it, and the
+        # tests use folder names beyond ASCII.
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LC_ALL="C.UTF-8",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("DISPLAY", None)
         self.keepalive = None
@@ -44,7 +49,7 @@ class WineHost:
     def __enter__(self):
         self.run(["wineboot", "-i"], timeout=180)
         # Let the first boot's services finish and the server exit: until then
-        # the service database can stay locked (sc start fails with 1055).
+        # the service database can stay locked (a start fails with 1055).
         self.run(["wineserver", "-w"], timeout=180)
         self.keepalive = subprocess.Popen(["wine", "cmd"], env=self.env, stdin=subprocess.PIPE,
                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -67,7 +72,8 @@ class WineHost:
         """Runs a Wine program; returns (exit code, stdout). Output goes through
         a file, not a pipe: wineserver and the services inherit the handles
         and would hold a pipe open long after the program itself has exited.
-        stderr holds only Wine's own chatter ("wine32 is missing")."""
+        stderr holds only Wine's own chatter, and korimath.exe's progress
+        lines in --json mode."""
         cmd = ["wine"] + args if args[0] not in ("wineboot", "wineserver") else args
         with tempfile.TemporaryFile() as captured:
             done = subprocess.run(cmd, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
@@ -78,99 +84,39 @@ class WineHost:
             raise WineError(f"{' '.join(args)} exited {done.returncode}: {out.strip()}")
         return done.returncode, out
 
-    def windows_path(self, name):
-        return os.path.join(self.prefix, "drive_c", name)
+    def place(self, folder, files):
+        """Copies files (host paths) into C:\\folder; returns that folder's
+        Windows path."""
+        target = os.path.join(self.prefix, "drive_c", folder)
+        os.makedirs(target, exist_ok=True)
+        for source in files:
+            shutil.copyfile(source, os.path.join(target, os.path.basename(source)))
+        return "C:\\" + folder
 
-    def copy_image(self, image, name="korimath.sys"):
-        shutil.copyfile(image, self.windows_path(name))
-        return "C:\\" + name
+    def service(self, *args, check=True):
+        return self.run(["sc"] + list(args), check=check)
 
-    def create_report_key(self):
-        self.run(["reg", "add", REPORT_KEY, "/f"])
-
-    def create_service(self, service, binpath):
-        self.run(["sc", "create", service, "type=", "kernel", "start=", "demand", "binPath=", binpath])
+    def state(self, service):
+        """The service's state name from Wine's (English) sc.exe, or None
+        when there is no such service."""
+        code, out = self.service("query", service, check=False)
+        found = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
+        return found.group(1) if code == 0 and found else None
 
     def start(self, service):
-        """Starts the service; returns the seconds it took."""
+        """Starts the service, retrying past a fresh prefix's 1055."""
         began = time.monotonic()
-        while True:
-            code, out = self.run(["sc", "start", service], check=False)
-            if code == 0:
-                return time.monotonic() - began
+        while self.service("start", service, check=False)[0] != 0:
             if time.monotonic() - began > START_RETRY_SECONDS:
-                raise WineError(f"sc start {service} failed ({code}): {out.strip()}")
+                raise WineError(f"sc start {service} keeps failing")
             time.sleep(1)
 
     def settle(self, image):
-        """Starts and removes a throwaway copy of the driver, retrying past
-        error 1055, so that a later single `sc start` (one the caller cannot
-        retry, as in a script under test) finds the service database free."""
-        self.create_service("korimath-settle", self.copy_image(image, "settle.sys"))
+        """Starts and removes a throwaway copy of the driver, so that a later
+        single start finds the service database free."""
+        folder = self.place("settle", [image])
+        self.service("create", "korimath-settle", "type=", "kernel", "start=", "demand",
+                     "binPath=", folder + "\\" + os.path.basename(image))
         self.start("korimath-settle")
-        self.stop("korimath-settle")
-        self.wait_state("korimath-settle", "STOPPED")
-        self.run(["sc", "delete", "korimath-settle"])
-
-    def stop(self, service):
-        self.run(["sc", "stop", service])
-
-    def query(self, service):
-        """Returns (state name, win32 exit code)."""
-        _, out = self.run(["sc", "query", service])
-        state = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
-        exit_code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", out)
-        if not state or not exit_code:
-            raise WineError(f"unexpected sc query output: {out!r}")
-        return state.group(1), int(exit_code.group(1))
-
-    def wait_state(self, service, wanted, seconds=30):
-        deadline = time.monotonic() + seconds
-        while True:
-            state, code = self.query(service)
-            if state == wanted or time.monotonic() > deadline:
-                return state, code
-            time.sleep(0.5)
-
-    def report(self):
-        """Returns {name: (type, data)} for the values under the report key;
-        type is "REG_SZ" with a str or "REG_DWORD" with an int."""
-        out_file = self.windows_path("report.reg")
-        if os.path.exists(out_file):
-            os.remove(out_file)
-        # Right after a driver stops, Wine's reg.exe can fail once without a
-        # word while the driver host winds down; a short retry rides it out.
-        for attempt in range(5):
-            code, _ = self.run(["reg", "export", REPORT_KEY, "C:\\report.reg", "/y"], check=False)
-            if code == 0:
-                break
-            time.sleep(1)
-        else:
-            raise WineError(f"reg export {REPORT_KEY} keeps failing")
-        with open(out_file, "rb") as f:
-            return parse_reg_export(f.read())
-
-
-_VALUE = re.compile(r'^"((?:[^"\\]|\\.)*)"=(.*)$')
-
-
-def _unescape(text):
-    return re.sub(r"\\(.)", r"\1", text)
-
-
-def parse_reg_export(raw):
-    """Parses a regedit 5 export (UTF-16LE with BOM) of one key."""
-    text = raw.decode("utf-16")
-    values = {}
-    for line in text.splitlines():
-        match = _VALUE.match(line)
-        if not match:
-            continue
-        name, data = _unescape(match.group(1)), match.group(2)
-        if data.startswith('"') and data.endswith('"'):
-            values[name] = ("REG_SZ", _unescape(data[1:-1]))
-        elif data.startswith("dword:"):
-            values[name] = ("REG_DWORD", int(data[6:], 16))
-        else:
-            values[name] = ("OTHER", data)
-    return values
+        self.service("stop", "korimath-settle")
+        self.service("delete", "korimath-settle")

@@ -202,16 +202,42 @@ def check_size(pe, symbols):
     expect(pe.FILE_HEADER.NumberOfSymbols == 0, "symbol table present")
 
 
+# korimath.exe: Windows' own DLLs only, no DLL of ours or of a toolchain beside it.
+PROGRAM_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+PROGRAM_SIZE_LIMIT = 64 * 1024
+RT_MANIFEST = 24
+
+
+def check_program(pe, symbols):
+    dlls = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
+    expect(dlls <= PROGRAM_DLLS, f"korimath.exe imports {sorted(dlls - PROGRAM_DLLS)}")
+    expect(pe.FILE_HEADER.Machine == IMAGE_FILE_MACHINE_AMD64, "korimath.exe is not x64")
+    expect(pe.OPTIONAL_HEADER.Subsystem == 3, "korimath.exe is not a console program")
+    chars = pe.OPTIONAL_HEADER.DllCharacteristics
+    expect(chars & DLLCHAR_DYNAMIC_BASE and chars & DLLCHAR_HIGH_ENTROPY_VA and chars & DLLCHAR_NX_COMPAT,
+           "korimath.exe lacks dynamic base, high entropy or NX")
+    size = len(pe.__data__)
+    print(f"korimath.exe size {size} bytes (limit {PROGRAM_SIZE_LIMIT})")
+    expect(size <= PROGRAM_SIZE_LIMIT, f"korimath.exe is {size} bytes, over {PROGRAM_SIZE_LIMIT}")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    expect((fixed.FileVersionMS, fixed.FileVersionLS) == (0x00010000, 0x00000002), "file version is not 1.0.0.2")
+    manifests = [entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries if entry.id == RT_MANIFEST]
+    expect(manifests, "korimath.exe has no application manifest")
+    manifest = manifests[0].directory.entries[0].directory.entries[0].data.struct
+    text = pe.get_data(manifest.OffsetToData, manifest.Size).decode()
+    expect('level="asInvoker"' in text, "the manifest does not run korimath.exe as invoker")
+
+
 CHECKS = {"header": check_header, "imports": check_imports, "security": check_security,
           "sections": check_sections, "rdmsr": check_rdmsr, "checksum": check_checksum, "version": check_version,
-          "size": check_size}
+          "size": check_size, "program": check_program}
 
 
 def main():
     check, image, map_path = sys.argv[1:4]
     pe = pefile.PE(image)
     try:
-        CHECKS[check](pe, map_symbols(map_path))
+        CHECKS[check](pe, map_symbols(map_path) if check != "program" else {})
     except ImageError as error:
         print(f"{image}: {check}: {error}")
         return 1

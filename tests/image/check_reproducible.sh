@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Two clean builds of the image from the same tree, in different build
+# Two clean builds of the image and the program from the same tree, in different build
 # directories, must give byte-identical files.
 set -euo pipefail
 source_dir=$1
@@ -10,6 +10,8 @@ for build in first second-build; do
         -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/kernel-toolchain.cmake" >/dev/null
     cmake --build "$work/$build" 2>&1 | grep -E 'error|warning' | grep -v 'already merged into INIT' || true
 done
-sha256sum "$work/first/korimath.sys" "$work/second-build/korimath.sys"
-cmp "$work/first/korimath.sys" "$work/second-build/korimath.sys"
+for file in korimath.sys korimath.exe; do
+    sha256sum "$work/first/$file" "$work/second-build/$file"
+    cmp "$work/first/$file" "$work/second-build/$file"
+done
 echo "reproducible: ok"

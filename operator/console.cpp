@@ -1,0 +1,67 @@
+#include "operator/console.h"
+
+#include <windows.h>
+
+namespace {
+
+void Write(DWORD Which, std::wstring_view Text)
+{
+    const HANDLE handle = GetStdHandle(Which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD mode = 0;
+    const bool console = GetConsoleMode(handle, &mode) != 0;
+    while (!Text.empty()) {
+        std::size_t count = Text.size() < 1024 ? Text.size() : 1024;
+        if (count < Text.size() && Text[count - 1] >= 0xD800 && Text[count - 1] <= 0xDBFF) {
+            --count;  // keep a surrogate pair together
+        }
+        DWORD written = 0;
+        if (console) {
+            WriteConsoleW(handle, Text.data(), static_cast<DWORD>(count), &written, nullptr);
+        } else {
+            char utf8[1024 * 3];
+            const int bytes = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(count), utf8,
+                                                  sizeof(utf8), nullptr, nullptr);
+            WriteFile(handle, utf8, static_cast<DWORD>(bytes), &written, nullptr);
+        }
+        Text.remove_prefix(count);
+    }
+}
+
+}  // namespace
+
+void WriteOut(std::wstring_view Text)
+{
+    Write(STD_OUTPUT_HANDLE, Text);
+}
+
+void WriteErr(std::wstring_view Text)
+{
+    Write(STD_ERROR_HANDLE, Text);
+}
+
+bool OwnsConsole()
+{
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+}
+
+void WaitForKey()
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == nullptr || input == INVALID_HANDLE_VALUE || GetConsoleMode(input, &mode) == 0) {
+        return;
+    }
+    WriteOut(L"\nPress any key to close this window.\n");
+    FlushConsoleInputBuffer(input);
+    INPUT_RECORD record;
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) != 0 && read == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) {
+            return;
+        }
+    }
+}

@@ -1,0 +1,58 @@
+#include "operator/messages.h"
+
+const wchar_t* ExplainError(unsigned long Error)
+{
+    switch (Error) {
+    case ErrorFileNotFound:
+        return L"Windows cannot find the driver image where the service points: keep korimath.sys beside "
+               L"korimath.exe on a local disk, then run \"korimath remove\" and \"korimath install\".";
+    case ErrorPathNotFound:
+        return L"The folder the service points to cannot be reached by the kernel (moved, renamed, or on a drive "
+               L"only your session sees): run \"korimath remove\", then \"korimath install\" from a local folder.";
+    case ErrorAccessDenied:
+        return L"Access denied: run korimath from a command prompt opened with \"Run as administrator\"; if it "
+               L"already is, security software is refusing driver services.";
+    case ErrorGenFailure:
+        return L"The driver refused to load on this system; send this output to Korimath support.";
+    case ErrorBadExeFormat:
+        return L"korimath.sys is not a valid x64 driver image for this Windows: the file is damaged or "
+               L"incomplete; download the release again and check it against SHA256SUMS.";
+    case ErrorInvalidImageHash:
+        return L"Windows does not trust the driver's signature. Use a release signed through Microsoft's "
+               L"Hardware Dev Center for this Windows version, or on a lab machine turn on test signing "
+               L"(bcdedit /set testsigning on) and trust the test certificate.";
+    case ErrorServiceRequestTimeout:
+        return L"The driver did not answer in time; restart Windows and try again.";
+    case ErrorServiceDatabaseLocked:
+        return L"Another program is changing services right now (an installer or Windows Update): wait a minute "
+               L"and try again.";
+    case ErrorServiceAlreadyRunning:
+        return L"The driver is already running; that is fine.";
+    case ErrorServiceDisabled:
+        return L"The korimath service is disabled: run \"korimath remove\", then \"korimath run\" to install it "
+               L"again as a demand-start service.";
+    case ErrorServiceDoesNotExist:
+        return L"No korimath service is installed: run \"korimath install\" or \"korimath run\".";
+    case ErrorServiceCannotAcceptCtrl:
+        return L"The driver is busy starting or stopping: wait a moment and try again.";
+    case ErrorServiceNotActive:
+        return L"The driver is not running; that is fine.";
+    case ErrorServiceMarkedForDelete:
+        return L"The korimath service is marked for deletion, and Windows removes it only when no program holds "
+               L"it open: close the Services console (services.msc), Event Viewer, Process Explorer and any "
+               L"other tool that lists services, or restart Windows; then run korimath again.";
+    case ErrorServiceExists:
+        return L"A service named korimath already exists: run \"korimath remove\" first.";
+    case ErrorCancelled:
+        return L"Windows did not grant administrator rights (the elevation prompt was declined).";
+    case ErrorDriverBlocked:
+        return L"Windows blocked this driver: memory integrity (Core isolation), the vulnerable driver "
+               L"blocklist, Smart App Control or an App Control for Business policy refuses it. Use a release "
+               L"signed through Microsoft's Hardware Dev Center, or allow the driver in that policy.";
+    case ErrorDriverFailedPriorUnload:
+        return L"An earlier copy of the driver is still unloading: wait a moment or restart Windows, then try "
+               L"again.";
+    default:
+        return nullptr;
+    }
+}

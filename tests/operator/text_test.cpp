@@ -1,0 +1,121 @@
+// The operator's texts that do not depend on Windows: error sentences, image
+// paths as the service manager stores them, and the JSON report.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "operator/image_path.h"
+#include "operator/json_report.h"
+#include "operator/messages.h"
+
+namespace {
+
+std::wstring Explained(unsigned long Error)
+{
+    const wchar_t* sentence = ExplainError(Error);
+    return sentence != nullptr ? sentence : L"";
+}
+
+TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
+{
+    const struct {
+        unsigned long Error;
+        const wchar_t* Says;
+    } rows[] = {
+        {2, L"cannot find the driver image"},
+        {3, L"cannot be reached by the kernel"},
+        {5, L"Run as administrator"},
+        {577, L"does not trust the driver's signature"},
+        {1056, L"already running; that is fine"},
+        {1058, L"disabled"},
+        {1060, L"No korimath service is installed"},
+        {1062, L"not running; that is fine"},
+        {1072, L"services.msc"},
+        {1073, L"already exists"},
+        {1275, L"memory integrity"},
+        {193, L"not a valid x64 driver image"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_NE(Explained(row.Error).find(row.Says), std::wstring::npos) << row.Error;
+    }
+    EXPECT_EQ(ExplainError(1234567), nullptr) << "unknown errors fall back to the system's text";
+}
+
+TEST(ImagePath, StoredFormsNormalizeToTheWin32Path)
+{
+    const std::wstring_view root = L"C:\\Windows";
+    const struct {
+        const wchar_t* Stored;
+        const wchar_t* Normalized;
+    } rows[] = {
+        {L"\\??\\C:\\Tools\\korimath (1)\\korimath.sys", L"C:\\Tools\\korimath (1)\\korimath.sys"},
+        {L"\\\\?\\D:\\x & y!\\korimath.sys", L"D:\\x & y!\\korimath.sys"},
+        {L"\"C:\\My Tools\\korimath.sys\"", L"C:\\My Tools\\korimath.sys"},
+        {L"\\SystemRoot\\System32\\drivers\\korimath.sys", L"C:\\Windows\\System32\\drivers\\korimath.sys"},
+        {L"System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\korimath.sys",
+         L"C:\\Windows\\System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\korimath.sys"},
+        {L"\\??\\UNC\\server\\share\\korimath.sys", L"\\\\server\\share\\korimath.sys"},
+        {L"C:\\测试\\Übung\\korimath.sys", L"C:\\测试\\Übung\\korimath.sys"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(std::wstring(NormalizeImagePath(row.Stored, root).View()), row.Normalized);
+    }
+}
+
+TEST(ImagePath, DriverStoreAndNetworkPaths)
+{
+    const std::wstring_view root = L"C:\\Windows";
+    EXPECT_TRUE(IsDriverStoreImage(
+        L"c:\\windows\\system32\\driverstore\\FileRepository\\korimath.inf_amd64_0f3b\\KORIMATH.SYS", root));
+    EXPECT_FALSE(IsDriverStoreImage(
+        L"C:\\Windows\\System32\\DriverStore\\FileRepository\\other.inf_amd64_0f3b\\korimath.sys", root));
+    EXPECT_FALSE(IsDriverStoreImage(L"C:\\Windows\\System32\\drivers\\korimath.sys", root));
+    EXPECT_FALSE(IsDriverStoreImage(L"C:\\Windows\\System32\\DriverStore\\FileRepository\\korimath.sys", root));
+
+    EXPECT_TRUE(IsUncPath(L"\\\\server\\share\\korimath.sys"));
+    EXPECT_TRUE(IsUncPath(L"\\\\?\\UNC\\server\\share\\korimath.sys"));
+    EXPECT_FALSE(IsUncPath(L"\\\\?\\C:\\korimath.sys"));
+    EXPECT_FALSE(IsUncPath(L"C:\\korimath.sys"));
+}
+
+TEST(JsonReport, EveryFieldWithNullsAndEscapes)
+{
+    Report values;
+    values.KeyPresent = true;
+    values.VendorPresent = true;
+    values.Vendor.Append(L"Genuine\"In\\tel");
+    values[ReportFlag::CpuVt] = FlagValue{true, 1};
+    values[ReportFlag::Cr4Vmxe] = FlagValue{true, 0};
+    HypervisorFacts hypervisor;
+    hypervisor.Present = true;
+    hypervisor.Vendor.Append(L"Microsoft Hv");
+    hypervisor.RootPartition = true;
+    Verdict verdict;
+    verdict.Id = L"vmx-in-use";
+    verdict.Text.Append(L"line\none\x01");
+
+    EXPECT_EQ(std::wstring(FormatJsonReport(values, hypervisor, verdict).View()),
+              L"{\n"
+              L"  \"report\": true,\n"
+              L"  \"CPU_Vendor\": \"Genuine\\\"In\\\\tel\",\n"
+              L"  \"CPU_Name\": null,\n"
+              L"  \"CPU_VT\": 1,\n"
+              L"  \"BIOSLock\": null,\n"
+              L"  \"VMInSMX\": null,\n"
+              L"  \"VMOutSideSMX\": null,\n"
+              L"  \"CR0_NE\": null,\n"
+              L"  \"CR0_PE\": null,\n"
+              L"  \"CR0_PG\": null,\n"
+              L"  \"CR4_VMXE\": 0,\n"
+              L"  \"SVM\": null,\n"
+              L"  \"SVM_NP\": null,\n"
+              L"  \"VM_CR\": null,\n"
+              L"  \"hypervisor_present\": true,\n"
+              L"  \"hypervisor_vendor\": \"Microsoft Hv\",\n"
+              L"  \"hypervisor_root_partition\": true,\n"
+              L"  \"verdict\": \"vmx-in-use\",\n"
+              L"  \"verdict_text\": \"line\\u000aone\\u0001\"\n"
+              L"}\n");
+}
+
+}  // namespace

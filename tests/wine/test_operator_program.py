@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""The real korimath.exe against the real korimath.sys under Wine: every
+action, the failures the service manager can give here, and the report as
+JSON compared field by field with what this processor says through CPUID.
+
+usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID
+
+Wine differs from Windows where tools/winehost.py says; here that means: the
+not-elevated path cannot be shown (every Wine process is elevated) and is left
+to the code's own check; CR0, CR4 and MSR flags are emulated, so they are
+checked as 0/1 values, not against the hardware.
+"""
+
+import json
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+from winehost import WineHost  # noqa: E402
+
+# Spaces, ")", "&", "!", "%" and letters beyond ASCII: all broke the old
+# command script, and all must work in a folder name.
+ODD_FOLDER = "korimath-1.0.0.2 (1) & co! 100% 测试 Übung"
+HYPERVISOR_NAMES = {"Microsoft Hv": "Microsoft Hyper-V", "KVMKVMKVM": "KVM", "VMwareVMware": "VMware",
+                    "XenVMMXenVMM": "Xen", "VBoxVBoxVBox": "VirtualBox"}
+failures = 0
+
+
+def check(ok, what, output=""):
+    global failures
+    print(("ok   " if ok else "FAIL ") + what)
+    if not ok:
+        failures += 1
+        print("     output: " + str(output).strip().replace("\n", "\n             "))
+
+
+def read_processor(helper):
+    out = subprocess.run([helper], check=True, capture_output=True, text=True, timeout=30).stdout
+    fields = dict(line.split("=", 1) for line in out.split("\n") if line)
+    text = lambda name: bytes.fromhex(fields[name]).decode("latin-1")  # noqa: E731
+    return {"vendor": text("vendor_hex"), "brand": text("brand_hex"), "leaf1_ecx": int(fields["leaf1_ecx"]),
+            "ext_ecx": int(fields["leaf80000001_ecx"]), "svm_edx": int(fields["leaf8000000a_edx"]),
+            "hypervisor": text("hypervisor_vendor_hex"), "root": fields["hypervisor_root"] == "1"}
+
+
+def expected_json(cpu):
+    """The JSON fields korimath.exe must print on this processor; None marks
+    a flag whose data Wine's emulation decides (0 or 1)."""
+    flags = ["CPU_VT", "BIOSLock", "VMInSMX", "VMOutSideSMX", "CR0_NE", "CR0_PE", "CR0_PG", "CR4_VMXE",
+             "SVM", "SVM_NP", "VM_CR"]
+    fields = {"report": True, "CPU_Vendor": cpu["vendor"], "CPU_Name": cpu["brand"]}
+    fields.update({name: "absent" for name in flags})
+    if cpu["vendor"] == "GenuineIntel":
+        vmx, smx = (cpu["leaf1_ecx"] >> 5) & 1, (cpu["leaf1_ecx"] >> 6) & 1
+        fields["CPU_VT"] = vmx
+        for name in ["BIOSLock", "VMInSMX", "VMOutSideSMX"]:
+            fields[name] = None if vmx or smx else 0  # the MSR is read only where it exists
+        for name in ["CR0_NE", "CR0_PE", "CR0_PG", "CR4_VMXE"]:
+            fields[name] = None
+    elif cpu["vendor"] == "AuthenticAMD":
+        svm = (cpu["ext_ecx"] >> 2) & 1
+        fields.update({"SVM": svm, "SVM_NP": cpu["svm_edx"] & 1, "VM_CR": None if svm else 0})
+    present = bool(cpu["hypervisor"]) or (cpu["leaf1_ecx"] >> 31) & 1 == 1
+    fields.update({"hypervisor_present": present, "hypervisor_vendor": cpu["hypervisor"] if present else "absent",
+                   "hypervisor_root_partition": cpu["root"]})
+    return fields
+
+
+def json_matches(out, expected):
+    try:
+        got = json.loads(out)
+    except ValueError as error:
+        check(False, f"--json prints one JSON object ({error})", out)
+        return {}
+    wrong = []
+    for name, want in expected.items():
+        value = got.get(name, "missing")
+        if not (value is None if want == "absent" else value in (0, 1) if want is None else value == want):
+            wrong.append(f"{name}={value!r} (want {'null' if want == 'absent' else want!r})")
+    check(not wrong, f"json: {len(expected)} fields as CPUID says: {', '.join(wrong) or 'all match'}", out)
+    check(isinstance(got.get("verdict"), str) and isinstance(got.get("verdict_text"), str),
+          "json verdict and verdict_text are texts", out)
+    return got
+
+
+def main():
+    program, image, helper = sys.argv[1:4]
+    cpu = read_processor(helper)
+    expected = expected_json(cpu)
+    print(f"processor: {cpu['vendor']!r} {cpu['brand']!r}, hypervisor {cpu['hypervisor']!r}")
+
+    with WineHost() as host:
+        def korimath(folder, *args):
+            code, out = host.run([folder + "\\korimath.exe"] + list(args), check=False)
+            return code, f"{out}[exit code {code}]"
+
+        odd = host.place(ODD_FOLDER, [program, image])
+        code, out = korimath(odd, "report")
+        check(code == 8 and "(no-report)" in out, "report before any run: exit 8, no-report", out)
+        code, out = korimath(odd, "frobnicate")
+        check(code == 2, "unknown action: exit 2 (usage on standard error)", out)
+
+        host.settle(image)
+        code, out = korimath(odd, "run")
+        check(code == 0 and f"installed C:\\{ODD_FOLDER}\\korimath.sys" in out, "run in an odd folder: installs", out)
+        check("driver loaded" in out and "Verdict (" in out and "driver stopped" in out,
+              "run: loads, prints the report and a verdict, stops", out)
+        check(host.state("korimath") == "STOPPED", "run: the driver is stopped afterwards")
+
+        code, out = korimath(odd, "report", "--json")
+        got = json_matches(out.rsplit("[exit code", 1)[0], expected)
+        if cpu["hypervisor"]:
+            name = HYPERVISOR_NAMES.get(cpu["hypervisor"], cpu["hypervisor"])
+            check(name in got.get("verdict_text", ""), f"the verdict names the hypervisor {name}", out)
+        check(code == 0, "report --json after the driver stopped: the values stay, exit 0", out)
+
+        code, out = korimath(odd, "install")
+        check(code == 0 and "already installed" in out, "install again: exit 0, already installed", out)
+        code, out = korimath(host.place("elsewhere", [program, image]), "install")
+        check(code == 5 and "another image" in out, "service exists with another image: exit 5", out)
+
+        host.service("start", "korimath")
+        code, out = korimath(odd, "run", "--json")
+        check(code == 0 and "already running" not in out, "run --json: only JSON on standard output", out)
+        check(json_matches(out.rsplit("[exit code", 1)[0], expected) == got, "a second load: the same report", out)
+
+        host.service("start", "korimath")
+        code, out = korimath(odd, "remove")
+        check(code == 0 and "removed" in out, "remove while running: stops and removes, exit 0", out)
+        check(host.state("korimath") is None, "remove: the service is really gone")
+        code, out = korimath(odd, "report")
+        check(code == 0, "remove: the report stays", out)
+        code, out = korimath(odd, "remove")
+        check(code == 0 and "not installed" in out, "remove twice: nothing to remove, exit 0", out)
+
+        code, out = korimath(odd, "install")
+        check(code == 0 and "installed C:\\" in out, "install after remove: exit 0", out)
+        host.service("start", "korimath")
+        code, out = korimath(odd, "run")
+        check(code == 0 and "already running; stopping it" in out, "run while running: reloads, exit 0", out)
+        korimath(odd, "remove")
+
+        code, out = korimath(host.place("lonely", [program]), "run")
+        check(code == 4 and "image missing" in out, "image missing: exit 4", out)
+
+        broken = os.path.join(host.prefix, "drive_c", "broken")
+        host.place("broken", [program])
+        with open(os.path.join(broken, "korimath.sys"), "wb") as f:
+            f.write(b"MZ" + b"\0" * 510)
+        code, out = korimath("C:\\broken", "run")
+        check(code == 7 and "start refused: error " in out, "an image the loader refuses: exit 7 with its error", out)
+        print("     " + out.strip().splitlines()[-2])
+        korimath("C:\\broken", "remove")
+
+    print(f"{failures} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
