@@ -50,7 +50,7 @@ ExternalProject_Add(korimath_image
 # The bytes of the image: header, imports, security flags, sections, the
 # exception scope around RDMSR, checksum, version resource, size; and two
 # clean builds giving the same file.
-foreach(check header imports security sections rdmsr checksum version size)
+foreach(check header imports security sections rdmsr checksum version size pdb)
     add_test(NAME image.${check}
         COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py
                 ${check} ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.map)
@@ -84,9 +84,14 @@ target_compile_options(footprint_load PRIVATE -Os -g)
 set(KORIMATH_EXE ${KORIMATH_IMAGE_DIR}/korimath.exe)
 add_test(NAME wine.operator_program
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_program.py
-            ${KORIMATH_EXE} ${KORIMATH_IMAGE} $<TARGET_FILE:host_cpuid>)
+            ${KORIMATH_EXE} ${KORIMATH_IMAGE} $<TARGET_FILE:host_cpuid> ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
 add_test(NAME wine.signed_image
     COMMAND ${PROJECT_SOURCE_DIR}/tests/wine/test_signing.sh
+            ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${CMAKE_BINARY_DIR})
+add_test(NAME dist.inf
+    COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_inf.py ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
+add_test(NAME dist.submission
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_submission.sh
             ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${CMAKE_BINARY_DIR})
 add_test(NAME dist.bundle
     COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_bundle.sh

@@ -43,8 +43,10 @@ target_link_options(korimath PRIVATE
     "SHELL:-Xlinker -Xlink=-merge:.00cfg=.rdata"
     # The kernel checks a driver's image checksum.
     -Wl,-Xlink=-release
-    # Reproducible and small: no time stamp, no symbols or debug directory.
+    # Reproducible and small: no symbol table in the image (the symbols go to
+    # korimath.pdb), no time stamp but the repro hash.
     -Wl,--no-insert-timestamp -Wl,-s
-    -Wl,-Map,${CMAKE_CURRENT_BINARY_DIR}/korimath.map)
+    -Wl,-Map,korimath.map)
 target_link_directories(korimath PRIVATE ${KORIMATH_MINGW_ROOT}/lib)
 target_link_libraries(korimath PRIVATE ntoskrnl)
+korimath_add_symbols(korimath korimath.pdb)

@@ -25,3 +25,9 @@ target_link_options(korimath_exe PRIVATE
     -Wl,--no-insert-timestamp -Wl,-s)
 target_link_directories(korimath_exe PRIVATE ${KORIMATH_MINGW_GCC})
 target_link_libraries(korimath_exe PRIVATE advapi32 shell32 kernel32)
+korimath_add_symbols(korimath_exe korimath.exe.pdb)
+# With a PDB, lld keeps the DWARF sections of mingw-w64's runtime objects in
+# the image; the PDB holds what a debugger needs, so they go.
+find_program(KORIMATH_OBJCOPY llvm-objcopy-16 REQUIRED)
+add_custom_command(TARGET korimath_exe POST_BUILD
+    COMMAND ${KORIMATH_OBJCOPY} --strip-debug $<TARGET_FILE:korimath_exe>)

@@ -357,6 +357,8 @@ int RunDriver(const Options& Run)
 
 int Remove(const Options& Run)
 {
+    const PathText root = SystemRoot();
+    bool fromDriverStore = false;
     ServiceHandle manager;
     DWORD error = OpenManager(SC_MANAGER_CONNECT, manager);
     if (error != ERROR_SUCCESS) {
@@ -365,7 +367,8 @@ int Remove(const Options& Run)
     }
     {
         ServiceHandle service;
-        error = OpenKorimath(manager.Get(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE, service);
+        error = OpenKorimath(manager.Get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE,
+                             service);
         if (error == ErrorServiceDoesNotExist) {
             Say(Run, {L"korimath: not installed; nothing to remove\n"});
             return ExitDone;
@@ -374,6 +377,9 @@ int Remove(const Options& Run)
             SayError(Run, L"cannot open service korimath", error);
             return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitDeleteFailed;
         }
+        PathText configured;
+        fromDriverStore = QueryImagePath(service.Get(), configured) == ERROR_SUCCESS &&
+                          IsDriverStoreImage(NormalizeImagePath(configured.View(), root.View()).View(), root.View());
         error = StopAndWait(service.Get());
         if (error != ERROR_SUCCESS) {
             SayError(Run, L"cannot stop the driver", error);
@@ -390,6 +396,10 @@ int Remove(const Options& Run)
         ServiceHandle probe;
         if (OpenKorimath(manager.Get(), SERVICE_QUERY_STATUS, probe) == ErrorServiceDoesNotExist) {
             Say(Run, {L"korimath: removed service korimath (the report under HKLM\\Software\\Korimath stays)\n"});
+            if (fromDriverStore) {
+                Say(Run, {L"korimath: the driver package stays in the driver store: \"pnputil /enum-drivers\" lists "
+                          L"it as oemNN.inf, and \"pnputil /delete-driver oemNN.inf\" removes it.\n"});
+            }
             return ExitDone;
         }
         Sleep(100);

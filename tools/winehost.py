@@ -85,9 +85,9 @@ class WineHost:
         return done.returncode, out
 
     def place(self, folder, files):
-        """Copies files (host paths) into C:\\folder; returns that folder's
-        Windows path."""
-        target = os.path.join(self.prefix, "drive_c", folder)
+        """Copies files (host paths) into C:\\folder (subfolders separated by
+        backslashes); returns that folder's Windows path."""
+        target = os.path.join(self.prefix, "drive_c", *folder.split("\\"))
         os.makedirs(target, exist_ok=True)
         for source in files:
             shutil.copyfile(source, os.path.join(target, os.path.basename(source)))

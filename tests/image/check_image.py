@@ -7,8 +7,12 @@ CHECK is one of the functions named in CHECKS below; each fails with a
 message that says which promise of the image is broken.
 """
 
+import os
 import re
+import struct
+import subprocess
 import sys
+import uuid
 
 import pefile
 
@@ -30,6 +34,8 @@ IMAGE_SCN_MEM_DISCARDABLE = 0x02000000
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_SCN_MEM_WRITE = 0x80000000
 UNW_FLAG_EHANDLER = 0x1
+IMAGE_DEBUG_TYPE_CODEVIEW = 2
+IMAGE_DEBUG_TYPE_REPRO = 16
 SIZE_LIMIT = 8 * 1024
 SIZE_AIM = 6 * 1024
 
@@ -77,7 +83,9 @@ def check_header(pe, symbols):
     expect("DriverEntry" in symbols, "DriverEntry missing from the link map")
     expect(opt.AddressOfEntryPoint == symbols["DriverEntry"],
            f"entry point {opt.AddressOfEntryPoint:#x} is not DriverEntry ({symbols['DriverEntry']:#x})")
-    expect(pe.FILE_HEADER.TimeDateStamp == 0, "time stamp set: the build is not reproducible")
+    # lld's repro mode stamps the header with a hash of the image, never a date.
+    stamps = {entry.struct.TimeDateStamp for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])}
+    expect(stamps == {pe.FILE_HEADER.TimeDateStamp}, "time stamp is not the repro hash: the build is not reproducible")
 
 
 def check_imports(pe, symbols):
@@ -198,8 +206,32 @@ def check_size(pe, symbols):
     size = len(pe.__data__)
     print(f"image size {size} bytes (limit {SIZE_LIMIT}, aim {SIZE_AIM})")
     expect(size <= SIZE_LIMIT, f"image is {size} bytes, over {SIZE_LIMIT}")
-    expect(not getattr(pe, "DIRECTORY_ENTRY_DEBUG", None), "debug directory present")
     expect(pe.FILE_HEADER.NumberOfSymbols == 0, "symbol table present")
+    debug = [(entry.struct.Type, entry.entry) for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])]
+    expect([kind for kind, _ in debug] == [IMAGE_DEBUG_TYPE_CODEVIEW, IMAGE_DEBUG_TYPE_REPRO],
+           f"debug directory {debug}, not one CodeView and one repro record")
+    expect(debug[0][1].PdbFileName == b"korimath.pdb\0", f"CodeView names {debug[0][1].PdbFileName}, not korimath.pdb")
+
+
+def check_pdb(pe, symbols):
+    """korimath.pdb beside the image is the one its CodeView record names, and
+    holds the driver's routines."""
+    pdb = os.path.join(os.path.dirname(pe.__korimath_path__), "korimath.pdb")
+    summary = subprocess.run(["llvm-pdbutil-16", "dump", "--summary", pdb], check=True, capture_output=True,
+                             text=True).stdout
+    guid = re.search(r"GUID: \{([0-9A-F-]+)\}", summary).group(1)
+    age = int(re.search(r"Age: (\d+)", summary).group(1))
+    record = pe.DIRECTORY_ENTRY_DEBUG[0].entry
+    image_guid = str(uuid.UUID(bytes_le=struct.pack("<IHH", record.Signature_Data1, record.Signature_Data2,
+                                                    record.Signature_Data3)
+                                + bytes([record.Signature_Data4, record.Signature_Data5])
+                                + record.Signature_Data6)).upper()
+    expect((image_guid, record.Age) == (guid, age), f"image names PDB {image_guid}/{record.Age}, PDB is {guid}/{age}")
+    procedures = subprocess.run(["llvm-pdbutil-16", "dump", "--symbols", pdb], check=True, capture_output=True,
+                                text=True).stdout
+    for routine in ("DriverEntry", "UnloadDriver", "ProbeIntelVmx", "ProbeAmdSvm", "ReadMsr", "ExecuteRdmsr",
+                    "ReadVendorString", "WriteTextValue"):
+        expect(re.search(r"S_[GL]PROC32 .*`" + routine + "`", procedures), f"{routine} missing from korimath.pdb")
 
 
 # korimath.exe: Windows' own DLLs only, no DLL of ours or of a toolchain beside it.
@@ -230,12 +262,13 @@ def check_program(pe, symbols):
 
 CHECKS = {"header": check_header, "imports": check_imports, "security": check_security,
           "sections": check_sections, "rdmsr": check_rdmsr, "checksum": check_checksum, "version": check_version,
-          "size": check_size, "program": check_program}
+          "size": check_size, "pdb": check_pdb, "program": check_program}
 
 
 def main():
     check, image, map_path = sys.argv[1:4]
     pe = pefile.PE(image)
+    pe.__korimath_path__ = image
     try:
         CHECKS[check](pe, map_symbols(map_path) if check != "program" else {})
     except ImageError as error:

@@ -10,7 +10,7 @@ for build in first second-build; do
         -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/kernel-toolchain.cmake" >/dev/null
     cmake --build "$work/$build" 2>&1 | grep -E 'error|warning' | grep -v 'already merged into INIT' || true
 done
-for file in korimath.sys korimath.exe; do
+for file in korimath.sys korimath.pdb korimath.exe korimath.exe.pdb; do
     sha256sum "$work/first/$file" "$work/second-build/$file"
     cmp "$work/first/$file" "$work/second-build/$file"
 done

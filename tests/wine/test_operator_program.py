@@ -3,12 +3,14 @@
 action, the failures the service manager can give here, and the report as
 JSON compared field by field with what this processor says through CPUID.
 
-usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID
+usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID KORIMATH_INF
 
 Wine differs from Windows where tools/winehost.py says; here that means: the
 not-elevated path cannot be shown (every Wine process is elevated) and is left
 to the code's own check; CR0, CR4 and MSR flags are emulated, so they are
-checked as 0/1 values, not against the hardware.
+checked as 0/1 values, not against the hardware; Wine has no pnputil and its
+setupapi no driver store (DIRID 13 lands in system32\\unknown), so the INF is
+installed with InstallHinfSection and the driver-store case is set up by hand.
 """
 
 import json
@@ -84,8 +86,22 @@ def json_matches(out, expected):
     return got
 
 
+def primitive_driver_install(host, image, inf):
+    """InstallHinfSection of the decorated DefaultInstall section creates the
+    korimath service, which loads the driver."""
+    folder = host.place("inf", [image])
+    with open(inf, "rb") as source, open(os.path.join(host.prefix, "drive_c", "inf", "korimath.inf"), "wb") as f:
+        f.write(source.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+    host.run(["rundll32", "setupapi.dll,InstallHinfSection", "DefaultInstall.NTamd64", "128",
+              folder + "\\korimath.inf"])
+    check(host.state("korimath") == "STOPPED", "INF: InstallHinfSection adds the demand-start service korimath")
+    host.service("start", "korimath", check=False)
+    check(host.state("korimath") == "RUNNING", "INF: the service it adds loads the driver")
+    host.service("stop", "korimath", check=False)
+
+
 def main():
-    program, image, helper = sys.argv[1:4]
+    program, image, helper, inf = sys.argv[1:5]
     cpu = read_processor(helper)
     expected = expected_json(cpu)
     print(f"processor: {cpu['vendor']!r} {cpu['brand']!r}, hypervisor {cpu['hypervisor']!r}")
@@ -133,6 +149,18 @@ def main():
         check(code == 0, "remove: the report stays", out)
         code, out = korimath(odd, "remove")
         check(code == 0 and "not installed" in out, "remove twice: nothing to remove, exit 0", out)
+
+        primitive_driver_install(host, image, inf)
+        store = "system32\\DriverStore\\FileRepository\\korimath.inf_amd64_5f1e2d3c4b5a6978"
+        host.place("windows\\" + store, [image])
+        host.service("delete", "korimath")  # Wine's sc cannot change a binPath in place
+        host.service("create", "korimath", "type=", "kernel", "start=", "demand",
+                     "binPath=", "\\SystemRoot\\" + store + "\\korimath.sys")
+        code, out = korimath(odd, "run")
+        check(code == 0 and "installed from the driver store" in out and "driver loaded" in out,
+              "run with the service installed from the driver store: uses it, exit 0", out)
+        code, out = korimath(odd, "remove")
+        check(code == 0 and "pnputil" in out, "remove of a driver-store install: says how to drop the package", out)
 
         code, out = korimath(odd, "install")
         check(code == 0 and "installed C:\\" in out, "install after remove: exit 0", out)

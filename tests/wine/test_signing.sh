@@ -20,6 +20,9 @@ for name in korimath.sys korimath.exe; do
     grep -q "Message digest algorithm *: SHA256" "$work/verify.txt" || { echo "FAIL: $name not SHA-256"; exit 1; }
 done
 echo "ok   osslsigncode verify accepts both SHA-256 signatures"
+"$source_dir/scripts/sign" "$work/cert.pem" "$work/key.pem" "$work/signed" "$work/again" >/dev/null
+cmp "$work/signed/korimath.sys" "$work/again/korimath.sys" || { echo "FAIL: a signed image was signed again"; exit 1; }
+echo "ok   a file that is already signed keeps its signature"
 /usr/bin/python3 -c "import sys, pefile; sys.exit(0 if pefile.PE(sys.argv[1]).verify_checksum() else 1)" \
     "$work/signed/korimath.sys" || { echo "FAIL: the signed image's checksum is wrong"; exit 1; }
 echo "ok   the signed image's checksum"
