@@ -18,6 +18,9 @@ target_compile_options(korimath PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:
         -std=c++20 -fms-extensions -fno-exceptions -fno-rtti -ffreestanding
         -fno-stack-protector -mno-red-zone -Os -mguard=cf
+        # Control-flow guard marks valid call targets per 16-byte slot: each
+        # function starts a slot of its own.
+        -falign-functions=16
         # Unwind data for every frame, as x64 Windows expects of kernel code:
         # exception dispatch and crash-dump stack walks depend on it.
         -fasynchronous-unwind-tables
@@ -34,8 +37,9 @@ target_link_options(korimath PRIVATE
     # Windows 10 header, native subsystem 6.1.
     -Wl,--subsystem,native:6.1
     -Wl,--major-os-version,10 -Wl,--minor-os-version,0
-    # Relocatable with high-entropy addressing, NX-compatible, control-flow guard.
-    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--guard-cf
+    # Relocatable with high-entropy addressing, NX-compatible, control-flow
+    # guard; not terminal-server aware, a flag for applications only.
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--guard-cf -Wl,--disable-tsaware
     # The import directory and IAT go to the discardable INIT section; the
     # guard pointers join the other read-only data.
     "SHELL:-Xlinker -Xlink=-merge:.idata=INIT"
