@@ -55,7 +55,16 @@ class WineHost:
                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self
 
-    def __exit__(self, *exc):
+    def add_network_drive(self, letter, folder):
+        """Maps LETTER: to C:\\folder as a drive Wine reports as remote. Wine
+        reads its drive types when it starts, so the prefix is restarted."""
+        os.makedirs(os.path.join(self.prefix, "drive_c", folder), exist_ok=True)
+        os.symlink(os.path.join("..", "drive_c", folder), os.path.join(self.prefix, "dosdevices", letter + ":"))
+        self.run(["reg", "add", r"HKLM\Software\Wine\Drives", "/v", letter + ":", "/d", "network", "/f"])
+        self.__exit__(keep_prefix=True)
+        self.__enter__()
+
+    def __exit__(self, *exc, keep_prefix=False):
         if self.keepalive is not None:
             self.keepalive.stdin.close()
             try:
@@ -66,7 +75,8 @@ class WineHost:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=CALL_TIMEOUT,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.prefix, ignore_errors=True)
+        if not keep_prefix:
+            shutil.rmtree(self.prefix, ignore_errors=True)
 
     def run(self, args, timeout=CALL_TIMEOUT, check=True):
         """Runs a Wine program; returns (exit code, stdout). Output goes through

@@ -102,6 +102,9 @@ def main():
         check(code == 8 and "(no-report)" in out, "report before any run: exit 8, no-report", out)
         code, out = korimath(odd, "frobnicate")
         check(code == 2, "unknown action: exit 2 (usage on standard error)", out)
+        host.add_network_drive("n", "share")
+        code, out = korimath(host.place("share", [program, image]).replace("C:\\share", "N:"), "run")
+        check(code == 11 and "network" in out, "image on a network drive: refused, exit 11", out)
 
         host.settle(image)
         code, out = korimath(odd, "run")
