@@ -66,40 +66,73 @@ Verdict Incomplete(const Report& Values)
     return result;
 }
 
+// VT-x or AMD-V, the flag that reports it, and the ids of the verdicts
+// that depend on the hypervisor beneath Windows.
+struct VirtualizationFeature {
+    std::wstring_view Name;
+    ReportFlag Flag;
+    const wchar_t* HiddenId;
+    const wchar_t* GuestId;
+    const wchar_t* UnsupportedId;
+};
+constexpr VirtualizationFeature IntelVtx{L"VT-x", ReportFlag::CpuVt, L"vmx-hidden-by-hyper-v", L"vmx-virtual-machine",
+                           L"vmx-unsupported"};
+constexpr VirtualizationFeature AmdV{L"AMD-V (SVM)", ReportFlag::Svm, L"svm-hidden-by-hyper-v", L"svm-virtual-machine",
+                       L"svm-unsupported"};
+
 // Windows itself runs on Microsoft's hypervisor, which hides VMX or SVM from it.
-Verdict HiddenByHyperV(const wchar_t* Id, std::wstring_view Feature, const Report& Values, ReportFlag Flag,
-                       const HypervisorFacts& Hypervisor)
+Verdict HiddenByHyperV(const VirtualizationFeature& Feature, const Report& Values, const HypervisorFacts& Hypervisor)
 {
-    Verdict result = Make(Id, {Feature});
+    const std::wstring_view name = Feature.Name;
+    Verdict result = Make(Feature.HiddenId, {name});
     result.Text.Append(L" is enabled and in use: Windows itself runs on Microsoft's hypervisor, which owns ");
-    result.Text.Append(Feature);
+    result.Text.Append(name);
     result.Text.Append(L" and hides it from Windows. No firmware change is needed. Hyper-V, WSL 2, Windows Sandbox, "
                        L"Virtual Machine Platform and memory integrity (Core isolation) each start that "
                        L"hypervisor. Programs that need ");
-    result.Text.Append(Feature);
+    result.Text.Append(name);
     result.Text.Append(L" must use the Windows Hypervisor Platform, or have all of those turned off and Windows "
                        L"restarted.");
-    AppendBasis(result, Values, {Flag}, &Hypervisor);
+    AppendBasis(result, Values, {Feature.Flag}, &Hypervisor);
     return result;
 }
 
-Verdict VirtualMachine(const wchar_t* Id, std::wstring_view Feature, const Report& Values, ReportFlag Flag,
-                       const HypervisorFacts& Hypervisor)
+Verdict VirtualMachine(const VirtualizationFeature& Feature, const Report& Values, const HypervisorFacts& Hypervisor)
 {
-    Verdict result = Make(Id, {L"Windows runs as a virtual machine under ", HypervisorDisplayName(Hypervisor)});
-    if (IsSet(Values, Flag)) {
+    Verdict result =
+        Make(Feature.GuestId, {L"Windows runs as a virtual machine under ", HypervisorDisplayName(Hypervisor)});
+    if (IsSet(Values, Feature.Flag)) {
         result.Text.Append(L", which passes ");
-        result.Text.Append(Feature);
+        result.Text.Append(Feature.Name);
         result.Text.Append(L" through to it (nested virtualization): hypervisors inside this virtual machine can use "
                            L"it as far as the host allows. Firmware settings are the host's, not this machine's.");
     } else {
         result.Text.Append(L", which does not pass ");
-        result.Text.Append(Feature);
+        result.Text.Append(Feature.Name);
         result.Text.Append(L" through to it. To run virtual machines inside it, turn on nested virtualization for "
                            L"this virtual machine on its host; this machine's firmware settings are not the "
                            L"cause.");
     }
-    AppendBasis(result, Values, {Flag}, &Hypervisor);
+    AppendBasis(result, Values, {Feature.Flag}, &Hypervisor);
+    return result;
+}
+
+// The processor reports no VMX or SVM to Windows: hidden by Hyper-V, not
+// passed to this virtual machine, or absent.
+Verdict NotReported(const VirtualizationFeature& Feature, const Report& Values, const HypervisorFacts& Hypervisor)
+{
+    switch (HostOf(Hypervisor)) {
+    case Host::HyperVRoot:
+        return HiddenByHyperV(Feature, Values, Hypervisor);
+    case Host::Guest:
+        return VirtualMachine(Feature, Values, Hypervisor);
+    case Host::BareMetal:
+        break;
+    }
+    Verdict result = Make(Feature.UnsupportedId, {L"This processor does not offer ", Feature.Name});
+    result.Text.Append(L", and no hypervisor hides it: virtual machines that need hardware virtualization cannot "
+                       L"run here. No firmware setting changes that.");
+    AppendBasis(result, Values, {Feature.Flag}, &Hypervisor);
     return result;
 }
 
@@ -109,20 +142,8 @@ Verdict Intel(const Report& Values, const HypervisorFacts& Hypervisor)
     if (Missing(Values, {CpuVt})) {
         return Incomplete(Values);
     }
-    const Host host = HostOf(Hypervisor);
     if (!IsSet(Values, CpuVt)) {
-        if (host == Host::HyperVRoot) {
-            return HiddenByHyperV(L"vmx-hidden-by-hyper-v", L"VT-x", Values, CpuVt, Hypervisor);
-        }
-        if (host == Host::Guest) {
-            return VirtualMachine(L"vmx-virtual-machine", L"VT-x", Values, CpuVt, Hypervisor);
-        }
-        Verdict result = Make(L"vmx-unsupported",
-                              {L"This processor does not offer VT-x (VMX), and no hypervisor hides it: virtual "
-                               L"machines that need hardware virtualization cannot run here. No firmware setting "
-                               L"changes that."});
-        AppendBasis(result, Values, {CpuVt}, &Hypervisor);
-        return result;
+        return NotReported(IntelVtx, Values, Hypervisor);
     }
     // In use: the feature-control bits can only have allowed it.
     if (Values[Cr4Vmxe].Present && IsSet(Values, Cr4Vmxe)) {
@@ -134,8 +155,8 @@ Verdict Intel(const Report& Values, const HypervisorFacts& Hypervisor)
         AppendBasis(result, Values, {CpuVt, Cr4Vmxe});
         return result;
     }
-    if (host == Host::Guest) {
-        return VirtualMachine(L"vmx-virtual-machine", L"VT-x", Values, CpuVt, Hypervisor);
+    if (HostOf(Hypervisor) == Host::Guest) {
+        return VirtualMachine(IntelVtx, Values, Hypervisor);
     }
     if (Missing(Values, {BiosLock, VmOutsideSmx})) {
         return Incomplete(Values);
@@ -167,24 +188,12 @@ Verdict Amd(const Report& Values, const HypervisorFacts& Hypervisor)
     if (Missing(Values, {Svm})) {
         return Incomplete(Values);
     }
-    const Host host = HostOf(Hypervisor);
     if (!IsSet(Values, Svm)) {
-        if (host == Host::HyperVRoot) {
-            return HiddenByHyperV(L"svm-hidden-by-hyper-v", L"AMD-V (SVM)", Values, Svm, Hypervisor);
-        }
-        if (host == Host::Guest) {
-            return VirtualMachine(L"svm-virtual-machine", L"AMD-V (SVM)", Values, Svm, Hypervisor);
-        }
-        Verdict result = Make(L"svm-unsupported",
-                              {L"This processor does not offer AMD-V (SVM), and no hypervisor hides it: virtual "
-                               L"machines that need hardware virtualization cannot run here. No firmware setting "
-                               L"changes that."});
-        AppendBasis(result, Values, {Svm}, &Hypervisor);
-        return result;
+        return NotReported(AmdV, Values, Hypervisor);
     }
     Verdict result;
-    if (host == Host::Guest) {
-        result = VirtualMachine(L"svm-virtual-machine", L"AMD-V (SVM)", Values, Svm, Hypervisor);
+    if (HostOf(Hypervisor) == Host::Guest) {
+        result = VirtualMachine(AmdV, Values, Hypervisor);
     } else if (Missing(Values, {VmCr})) {
         return Incomplete(Values);
     } else if (!IsSet(Values, VmCr)) {
