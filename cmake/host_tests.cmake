@@ -54,6 +54,14 @@ set_tests_properties(image.reproducible PROPERTIES TIMEOUT 180)
 # Reads this machine's processor for the Wine tests.
 add_executable(host_cpuid tests/wine/host_cpuid.cpp)
 target_compile_options(host_cpuid PRIVATE ${KORIMATH_WARNINGS})
+# A Windows program that holds a service open, as a Services console would.
+set(KORIMATH_HOLD_SERVICE ${CMAKE_BINARY_DIR}/hold_service.exe)
+add_custom_command(OUTPUT ${KORIMATH_HOLD_SERVICE}
+    COMMAND clang-16 -x c++ --target=x86_64-w64-mingw32 -fuse-ld=lld-16 -municode -static -nostdlib++ -Os -s
+            -Wall -Wextra -Werror ${PROJECT_SOURCE_DIR}/tests/wine/hold_service.cpp -o ${KORIMATH_HOLD_SERVICE}
+            -L/usr/lib/gcc/x86_64-w64-mingw32/12-win32 -ladvapi32
+    DEPENDS tests/wine/hold_service.cpp)
+add_custom_target(hold_service ALL DEPENDS ${KORIMATH_HOLD_SERVICE})
 
 # Static analysis of the driver's own sources, as compiled for the host.
 find_program(KORIMATH_CLANG_TIDY NAMES clang-tidy-16 REQUIRED)
@@ -78,7 +86,7 @@ set_tests_properties(dist.signing PROPERTIES FIXTURES_SETUP signed_pair)
 add_test(NAME wine.operator_program
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_program.py
             ${KORIMATH_SIGNED}/korimath.exe ${KORIMATH_SIGNED}/korimath.sys $<TARGET_FILE:host_cpuid>
-            ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
+            ${PROJECT_SOURCE_DIR}/dist/korimath.inf ${KORIMATH_HOLD_SERVICE})
 set_tests_properties(wine.operator_program PROPERTIES FIXTURES_REQUIRED signed_pair TIMEOUT 240
     ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
 add_test(NAME dist.inf

@@ -3,7 +3,7 @@
 action, the failures the service manager can give here, and the report as
 JSON compared field by field with what this processor says through CPUID.
 
-usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID KORIMATH_INF
+usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID KORIMATH_INF HOLD_SERVICE_EXE
 
 Wine differs from Windows where tools/winehost.py says; here that means: the
 not-elevated path cannot be shown (every Wine process is elevated) and is left
@@ -17,6 +17,7 @@ import json
 import os
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
 from winehost import WineHost  # noqa: E402
@@ -88,7 +89,7 @@ def primitive_driver_install(host, image, inf):
 
 
 def main():
-    program, image, helper, inf = sys.argv[1:5]
+    program, image, helper, inf, holder = sys.argv[1:6]
     expected, hypervisor = expected_json(helper)
     print(f"processor: {expected['CPU_Vendor']!r} {expected['CPU_Name']!r}, hypervisor {hypervisor!r}")
 
@@ -138,6 +139,17 @@ def main():
         check(code == 0, "remove: the report stays", out)
         code, out = korimath(odd, "remove")
         check(code == 0 and "not installed" in out, "remove twice: nothing to remove, exit 0", out)
+
+        korimath(odd, "install")
+        hold = host.place("hold", [holder]) + "\\hold_service.exe"
+        with subprocess.Popen(["wine", hold, "korimath", "10"], env=host.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL) as holding:
+            time.sleep(3)
+            code, out = korimath(odd, "remove")
+            check(code == 10 and "error 1072" in out and "services.msc" in out,
+                  "remove while another program holds the service: not 'removed', exit 10, says why", out)
+            holding.wait(timeout=60)
+        check(host.state("korimath") is None, "once the other program lets go, the service is gone")
 
         primitive_driver_install(host, image, inf)
         store = "system32\\DriverStore\\FileRepository\\korimath.inf_amd64_5f1e2d3c4b5a6978"
