@@ -6,9 +6,8 @@ namespace {
 // and set by every one of them for its guests.
 constexpr std::uint32_t HypervisorPresentBit = 31;
 constexpr std::uint32_t HypervisorVendorLeaf = 0x40000000;
-// Microsoft's Hypervisor Top-Level Functional Specification, "Partition
-// Privilege Flags": leaf 0x40000003 EBX bit 0, CreatePartitions, is granted
-// only to the root partition.
+// Microsoft's Hyper-V TLFS, "Partition Privilege Flags": leaf 0x40000003 EBX
+// bit 0, CreatePartitions, is granted only to the root partition.
 constexpr std::uint32_t HypervPrivilegesLeaf = 0x40000003;
 constexpr std::uint32_t CreatePartitionsBit = 0;
 

@@ -100,7 +100,11 @@ PathText SystemRoot()
 PathText ImageBesideProgram()
 {
     PathText program;
-    program.Length = GetModuleFileNameW(nullptr, program.Chars, static_cast<DWORD>(sizeof(program.Chars) / sizeof(wchar_t)));
+    const DWORD capacity = sizeof(program.Chars) / sizeof(wchar_t);
+    program.Length = GetModuleFileNameW(nullptr, program.Chars, capacity);
+    if (program.Length >= capacity) {
+        program.Clear();  // cut short: the image would be looked for in the wrong place
+    }
     std::wstring_view folder = program.View();
     folder = Head(folder, folder.rfind(L'\\') + 1);
     PathText image;
