@@ -71,6 +71,14 @@ void SayError(const Options& Run, std::wstring_view What, DWORD Error)
     LocalFree(system);
 }
 
+// Prints the failure and picks its exit code: access denied means the
+// prompt is not elevated.
+int Fail(const Options& Run, std::wstring_view What, DWORD Error, int Otherwise)
+{
+    SayError(Run, What, Error);
+    return Error == ERROR_ACCESS_DENIED ? ExitNotElevated : Otherwise;
+}
+
 bool IsElevated()
 {
     HANDLE token = nullptr;
@@ -223,6 +231,15 @@ void PrintValue(std::wstring_view Name, bool Present, std::wstring_view Data)
     }
 }
 
+// The installed service's image as a Win32 path.
+DWORD QueryInstalledImage(SC_HANDLE Service, const PathText& Root, PathText& Installed)
+{
+    PathText configured;
+    const DWORD error = QueryImagePath(Service, configured);
+    Installed = NormalizeImagePath(configured.View(), Root.View());
+    return error;
+}
+
 int PrintReport(const Options& Run)
 {
     const Report values = ReadReport();
@@ -278,20 +295,18 @@ int Install(const Options& Run)
     ServiceHandle manager;
     DWORD error = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE, manager);
     if (error != ERROR_SUCCESS) {
-        SayError(Run, L"cannot open the service manager", error);
-        return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitCreateFailed;
+        return Fail(Run, L"cannot open the service manager", error, ExitCreateFailed);
     }
     ServiceHandle service;
     error = OpenKorimath(manager.Get(), SERVICE_QUERY_CONFIG, service);
     if (error == ERROR_SUCCESS) {
-        PathText configured;
-        error = QueryImagePath(service.Get(), configured);
+        const PathText root = SystemRoot();
+        PathText installed;
+        error = QueryInstalledImage(service.Get(), root, installed);
         if (error != ERROR_SUCCESS) {
             SayError(Run, L"cannot read the installed service's image path", error);
             return ExitCreateFailed;
         }
-        const PathText root = SystemRoot();
-        const PathText installed = NormalizeImagePath(configured.View(), root.View());
         if (SameFile(installed.CStr(), image.CStr())) {
             Say(Run, {L"korimath: already installed from ", installed.View(), L"\n"});
             return ExitDone;
@@ -305,13 +320,11 @@ int Install(const Options& Run)
         return ExitServiceConflict;
     }
     if (error != ErrorServiceDoesNotExist) {
-        SayError(Run, L"cannot open service korimath", error);
-        return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitCreateFailed;
+        return Fail(Run, L"cannot open service korimath", error, ExitCreateFailed);
     }
     error = CreateKorimath(manager.Get(), image.CStr());
     if (error != ERROR_SUCCESS) {
-        SayError(Run, L"cannot install service korimath", error);
-        return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitCreateFailed;
+        return Fail(Run, L"cannot install service korimath", error, ExitCreateFailed);
     }
     Say(Run, {L"korimath: installed ", image.View(), L" as kernel service korimath\n"});
     return ExitDone;
@@ -330,8 +343,7 @@ int RunDriver(const Options& Run)
         error = OpenKorimath(manager.Get(), SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS, service);
     }
     if (error != ERROR_SUCCESS) {
-        SayError(Run, L"cannot open service korimath", error);
-        return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitStartRefused;
+        return Fail(Run, L"cannot open service korimath", error, ExitStartRefused);
     }
     SERVICE_STATUS_PROCESS status{};
     if (QueryState(service.Get(), status) == ERROR_SUCCESS && status.dwCurrentState != SERVICE_STOPPED) {
@@ -343,7 +355,7 @@ int RunDriver(const Options& Run)
         }
     }
     EnsureReportKey();
-    error = StartAndWait(service.Get(), status);
+    error = StartAndWait(service.Get());
     if (error != ERROR_SUCCESS) {
         SayError(Run, L"start refused", error);
         return ExitStartRefused;
@@ -366,8 +378,7 @@ int Remove(const Options& Run)
     ServiceHandle manager;
     DWORD error = OpenManager(SC_MANAGER_CONNECT, manager);
     if (error != ERROR_SUCCESS) {
-        SayError(Run, L"cannot open the service manager", error);
-        return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitDeleteFailed;
+        return Fail(Run, L"cannot open the service manager", error, ExitDeleteFailed);
     }
     {
         ServiceHandle service;
@@ -378,12 +389,11 @@ int Remove(const Options& Run)
             return ExitDone;
         }
         if (error != ERROR_SUCCESS) {
-            SayError(Run, L"cannot open service korimath", error);
-            return error == ERROR_ACCESS_DENIED ? ExitNotElevated : ExitDeleteFailed;
+            return Fail(Run, L"cannot open service korimath", error, ExitDeleteFailed);
         }
-        PathText configured;
-        fromDriverStore = QueryImagePath(service.Get(), configured) == ERROR_SUCCESS &&
-                          IsDriverStoreImage(NormalizeImagePath(configured.View(), root.View()).View(), root.View());
+        PathText installed;
+        fromDriverStore = QueryInstalledImage(service.Get(), root, installed) == ERROR_SUCCESS &&
+                          IsDriverStoreImage(installed.View(), root.View());
         error = StopAndWait(service.Get());
         if (error != ERROR_SUCCESS) {
             SayError(Run, L"cannot stop the driver", error);

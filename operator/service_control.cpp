@@ -79,18 +79,19 @@ DWORD QueryState(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status)
                                             sizeof(Status), &needed));
 }
 
-DWORD StartAndWait(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status)
+DWORD StartAndWait(SC_HANDLE Service)
 {
     if (!StartServiceW(Service, 0, nullptr) && GetLastError() != ErrorServiceAlreadyRunning) {
         return GetLastError();
     }
-    const DWORD error = WaitForState(Service, SERVICE_RUNNING, StartTimeoutMs, Status);
+    SERVICE_STATUS_PROCESS status;
+    const DWORD error = WaitForState(Service, SERVICE_RUNNING, StartTimeoutMs, status);
     if (error != ERROR_SUCCESS) {
         return error;
     }
     // Stopped again: DriverEntry failed, and the exit code says why.
-    if (Status.dwCurrentState != SERVICE_RUNNING) {
-        return Status.dwWin32ExitCode != ERROR_SUCCESS ? Status.dwWin32ExitCode : ERROR_GEN_FAILURE;
+    if (status.dwCurrentState != SERVICE_RUNNING) {
+        return status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode : ERROR_GEN_FAILURE;
     }
     return ERROR_SUCCESS;
 }

@@ -38,8 +38,8 @@ DWORD QueryImagePath(SC_HANDLE Service, PathText& Path);  // as stored, not norm
 DWORD QueryState(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status);
 
 // Starts the driver and waits until it runs; an already running driver is
-// no failure. Status holds the last state seen (its exit code on failure).
-DWORD StartAndWait(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status);
+// no failure. A driver that stopped again returns its exit code.
+DWORD StartAndWait(SC_HANDLE Service);
 // Stops the driver and waits until it has stopped; a driver that is not
 // running is no failure.
 DWORD StopAndWait(SC_HANDLE Service);
