@@ -1,30 +1,58 @@
-# korimath.exe: the operator's console program, a static x64 exe that imports
-# only Windows' own DLLs. The C++ headers and runtime come from Debian's
+# korimath.exe: the operator's console program, an x64 exe that imports only
+# Windows' own DLLs and carries korimath.sys as a resource. No C runtime
+# start-up code (operator/entry.cpp); the C++ headers come from Debian's
 # mingw-w64 g++ (win32 threads), which clang does not find by itself.
 set(KORIMATH_MINGW_GCC /usr/lib/gcc/x86_64-w64-mingw32/12-win32)
 
+# The driver the program carries: the one this build links, or, for a
+# release, the one Microsoft's signing portal returned (scripts/sign).
+set(KORIMATH_CARRIED_DRIVER "" CACHE FILEPATH "korimath.sys to carry inside korimath.exe instead of this build's")
+
 add_executable(korimath_exe ${KORIMATH_OPERATOR_SOURCES}
+    operator/actions.cpp
     operator/console.cpp
+    operator/driver_file.cpp
+    operator/elevation.cpp
+    operator/instance_lock.cpp
+    operator/output.cpp
+    operator/report_output.cpp
     operator/service_control.cpp
     operator/main.cpp
+    operator/entry.cpp
+    driver/load_config.S
     operator/korimath_exe.rc)
 set_target_properties(korimath_exe PROPERTIES OUTPUT_NAME korimath LINKER_LANGUAGE CXX)
-target_include_directories(korimath_exe PRIVATE ${PROJECT_SOURCE_DIR})
+if(KORIMATH_CARRIED_DRIVER)
+    set(carried ${KORIMATH_CARRIED_DRIVER})
+else()
+    set(carried ${CMAKE_CURRENT_BINARY_DIR}/korimath.sys)
+    add_dependencies(korimath_exe korimath)
+endif()
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/carried_driver.h
+     CONTENT "#define KORIMATH_CARRIED_DRIVER_FILE \"${carried}\"\n")
+set_source_files_properties(operator/korimath_exe.rc PROPERTIES OBJECT_DEPENDS "${carried}")
+target_include_directories(korimath_exe PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
 target_include_directories(korimath_exe SYSTEM PRIVATE
     ${KORIMATH_MINGW_GCC}/include/c++ ${KORIMATH_MINGW_GCC}/include/c++/x86_64-w64-mingw32)
-target_compile_definitions(korimath_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+target_compile_definitions(korimath_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0A00
+    # Static imports load from System32 only (LOAD_LIBRARY_SEARCH_SYSTEM32).
+    $<$<COMPILE_LANGUAGE:ASM>:KORIMATH_DEPENDENT_LOAD_FLAGS=0x800>)
 target_compile_options(korimath_exe PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:
-        -std=c++20 -fno-exceptions -fno-rtti -Os -municode
+        -std=c++20 -fno-exceptions -fno-rtti -Os -mguard=cf
         -Wall -Wextra -Werror
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
     >)
 target_link_options(korimath_exe PRIVATE
-    -fuse-ld=lld-16 -municode -static
-    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat
+    -fuse-ld=lld-16 -nostdlib -Wl,-e,KorimathStart
+    # Windows 10 and later, in the header: the loader of older Windows refuses it.
+    -Wl,--subsystem,console:10.0 -Wl,--major-os-version,10 -Wl,--minor-os-version,0
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat -Wl,--guard-cf
+    "SHELL:-Xlinker -Xlink=-merge:.00cfg=.rdata"
     -Wl,--no-insert-timestamp -Wl,-s)
-target_link_directories(korimath_exe PRIVATE ${KORIMATH_MINGW_GCC})
-target_link_libraries(korimath_exe PRIVATE advapi32 shell32 kernel32)
+target_link_directories(korimath_exe PRIVATE ${KORIMATH_MINGW_GCC} /usr/x86_64-w64-mingw32/lib)
+# msvcrt for memcpy and its kin only; libgcc for the stack probe of large frames.
+target_link_libraries(korimath_exe PRIVATE advapi32 shell32 kernel32 msvcrt gcc)
 korimath_add_symbols(korimath_exe korimath.exe.pdb)
 # With a PDB, lld keeps the DWARF sections of mingw-w64's runtime objects in
 # the image; the PDB holds what a debugger needs, so they go.

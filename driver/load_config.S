@@ -2,6 +2,12 @@
 // in the Windows 10 SDK's winnt.h). mingw-w64's headers lack its guard fields,
 // and only assembly lets the linker drop in the 32-bit __guard_flags and the
 // guard tables it builds for control-flow guard (-mguard=cf, --guard-cf).
+// korimath.exe links the same table, with DependentLoadFlags set: lld 16 has
+// no option for that field.
+
+#ifndef KORIMATH_DEPENDENT_LOAD_FLAGS
+#define KORIMATH_DEPENDENT_LOAD_FLAGS 0  // the kernel's loader ignores it
+#endif
 
     .section .rdata,"dr"
     .p2align 3
@@ -13,7 +19,7 @@ _load_config_used:
     .long  0, 0, 0                    // 0x00C GlobalFlagsClear, GlobalFlagsSet, CriticalSectionDefaultTimeout
     .quad  0, 0, 0, 0, 0, 0           // 0x018 DeCommit*, LockPrefixTable, MaximumAllocationSize, VirtualMemoryThreshold, ProcessAffinityMask
     .long  0                          // 0x048 ProcessHeapFlags
-    .short 0, 0                       // 0x04C CSDVersion, DependentLoadFlags
+    .short 0, KORIMATH_DEPENDENT_LOAD_FLAGS // 0x04C CSDVersion, DependentLoadFlags
     .quad  0                          // 0x050 EditList
     .quad  0                          // 0x058 SecurityCookie (built without stack cookies)
     .quad  0, 0                       // 0x060 SEHandlerTable, SEHandlerCount (x86 only)
@@ -30,9 +36,10 @@ _load_config_used:
     .quad  __guard_longjmp_count      // 0x0B8 GuardLongJumpTargetCount
 _load_config_end:
 
-// The kernel points these at its own check and dispatch routines when it
-// enforces the guard; until then they name harmless defaults. The driver makes
-// no indirect call, so neither is ever used by its own code.
+// The kernel (or, for the program, the user-mode loader) points these at its
+// own check and dispatch routines when it enforces the guard; until then
+// they name harmless defaults. The driver makes no indirect call, so neither
+// is ever used by its own code.
     .section .00cfg,"dr"
     .p2align 3
     .globl __guard_check_icall_fptr

@@ -42,20 +42,31 @@ void WriteErr(std::wstring_view Text)
     Write(STD_ERROR_HANDLE, Text);
 }
 
-bool OwnsConsole()
+Console DescribeConsole()
 {
+    Console where;
     DWORD processes[2];
-    return GetConsoleProcessList(processes, 2) == 1;
+    where.OwnedAlone = GetConsoleProcessList(processes, 2) == 1;
+    DWORD mode = 0;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    where.InputIsConsole = input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0;
+    DWORD session = 0;
+    where.SessionZero = !ProcessIdToSessionId(GetCurrentProcessId(), &session) || session == 0;
+    return where;
 }
 
 void WaitForKey()
 {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    if (input == nullptr || input == INVALID_HANDLE_VALUE || GetConsoleMode(input, &mode) == 0) {
+    const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) {
         return;
     }
-    WriteOut(L"\nPress any key to close this window.\n");
+    constexpr std::wstring_view prompt = L"\nPress any key to close this window.\n";
+    DWORD written = 0;
+    WriteConsoleW(console, prompt.data(), static_cast<DWORD>(prompt.size()), &written, nullptr);
+    CloseHandle(console);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     FlushConsoleInputBuffer(input);
     INPUT_RECORD record;
     DWORD read = 0;

@@ -3,15 +3,17 @@
 
 #include <string_view>
 
+#include "operator/command_line.h"
+
 // Writes to standard output (or standard error): UTF-16 to a console, UTF-8
 // to a file or pipe, where WriteConsoleW would write nothing.
 void WriteOut(std::wstring_view Text);
 void WriteErr(std::wstring_view Text);
 
-// True when this program is the only one on its console: it was started from
-// Explorer (a double-click, or "Run as administrator"), not from a prompt.
-bool OwnsConsole();
+// What ShouldWaitForKey needs to know about where this program runs.
+Console DescribeConsole();
 
-// Waits for a key, so that a window Explorer opened stays readable. Returns at
-// once when standard input is not a console.
+// Writes the prompt to the console itself (CONOUT$, never into standard
+// output) and waits for a key, so that a window Explorer opened stays
+// readable.
 void WaitForKey();

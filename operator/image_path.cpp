@@ -1,5 +1,7 @@
 #include "operator/image_path.h"
 
+#include "operator/text.h"
+
 namespace {
 
 wchar_t FoldAscii(wchar_t c)
@@ -7,6 +9,8 @@ wchar_t FoldAscii(wchar_t c)
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
+// Case-insensitive for ASCII letters, as Windows compares the fixed parts of
+// these paths; the Windows folder's own name comes from Windows itself.
 bool EqualsIgnoringCase(std::wstring_view A, std::wstring_view B)
 {
     if (A.size() != B.size()) {
@@ -20,6 +24,16 @@ bool EqualsIgnoringCase(std::wstring_view A, std::wstring_view B)
     return true;
 }
 
+// Removes Prefix from Text when Text starts with it.
+bool SkipPrefix(std::wstring_view& Text, std::wstring_view Prefix)
+{
+    if (Text.size() < Prefix.size() || !EqualsIgnoringCase(Head(Text, Prefix.size()), Prefix)) {
+        return false;
+    }
+    Text.remove_prefix(Prefix.size());
+    return true;
+}
+
 bool HasDriveLetter(std::wstring_view Path)
 {
     return Path.size() >= 2 && Path[1] == L':';
@@ -27,56 +41,31 @@ bool HasDriveLetter(std::wstring_view Path)
 
 }  // namespace
 
-bool StartsWithIgnoringCase(std::wstring_view Text, std::wstring_view Prefix)
-{
-    return Text.size() >= Prefix.size() && EqualsIgnoringCase(Head(Text, Prefix.size()), Prefix);
-}
-
-PathText NormalizeImagePath(std::wstring_view Configured, std::wstring_view SystemRoot)
+InstalledImage ClassifyImagePath(std::wstring_view Configured, std::wstring_view SystemRoot)
 {
     std::wstring_view path = Configured;
     if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') {
         path = Head(Tail(path, 1), path.size() - 2);
     }
-    PathText result;
-    if (StartsWithIgnoringCase(path, L"\\??\\UNC\\") || StartsWithIgnoringCase(path, L"\\\\?\\UNC\\")) {
-        result.Append(L"\\\\");
-        result.Append(Tail(path, 8));
-    } else if (StartsWithIgnoringCase(path, L"\\??\\") || StartsWithIgnoringCase(path, L"\\\\?\\")) {
-        result.Append(Tail(path, 4));
-    } else if (StartsWithIgnoringCase(path, L"\\SystemRoot\\")) {
-        result.Append(SystemRoot);
-        result.Append(Tail(path, 11));
-    } else if (!HasDriveLetter(path) && !path.empty() && path.front() != L'\\') {
-        // The kernel takes a relative ImagePath (System32\drivers\x.sys) from the Windows folder.
-        result.Append(SystemRoot);
-        result.Append(L"\\");
-        result.Append(path);
-    } else {
-        result.Append(path);
+    // From here on, path becomes relative to the Windows folder, or the
+    // image is elsewhere.
+    if (!SkipPrefix(path, L"\\SystemRoot\\")) {
+        const bool win32 = SkipPrefix(path, L"\\??\\") || SkipPrefix(path, L"\\\\?\\") || HasDriveLetter(path);
+        if (win32 ? !SkipPrefix(path, SystemRoot) || !SkipPrefix(path, L"\\")
+                  : path.empty() || path.front() == L'\\') {
+            return InstalledImage::Elsewhere;  // another folder, a share, another NT path, or nothing at all
+        }
     }
-    return result;
-}
-
-bool IsDriverStoreImage(std::wstring_view Path, std::wstring_view SystemRoot)
-{
-    PathText store;
-    store.Append(SystemRoot);
-    store.Append(L"\\System32\\DriverStore\\FileRepository\\");
-    if (!StartsWithIgnoringCase(Path, store.View())) {
-        return false;
+    // The kernel takes a relative ImagePath (System32\drivers\x.sys) from the Windows folder.
+    if (EqualsIgnoringCase(path, L"System32\\drivers\\korimath.sys")) {
+        return InstalledImage::SystemCopy;
     }
     // One package folder (korimath.inf_amd64_<hash>), then the image itself.
-    const std::wstring_view rest = Tail(Path, store.Length);
-    const std::size_t slash = rest.find(L'\\');
-    return slash != std::wstring_view::npos && StartsWithIgnoringCase(rest, L"korimath.inf_") &&
-           EqualsIgnoringCase(Tail(rest, slash + 1), L"korimath.sys");
-}
-
-bool IsUncPath(std::wstring_view Path)
-{
-    if (StartsWithIgnoringCase(Path, L"\\\\?\\UNC\\") || StartsWithIgnoringCase(Path, L"\\??\\UNC\\")) {
-        return true;
+    if (SkipPrefix(path, L"System32\\DriverStore\\FileRepository\\korimath.inf_")) {
+        const std::size_t slash = path.find(L'\\');
+        if (slash != std::wstring_view::npos && EqualsIgnoringCase(Tail(path, slash + 1), L"korimath.sys")) {
+            return InstalledImage::DriverStore;
+        }
     }
-    return Path.size() >= 3 && Path[0] == L'\\' && Path[1] == L'\\' && Path[2] != L'?' && Path[2] != L'.';
+    return InstalledImage::Elsewhere;
 }

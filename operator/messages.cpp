@@ -4,18 +4,18 @@ const wchar_t* ExplainError(unsigned long Error)
 {
     switch (Error) {
     case ErrorFileNotFound:
-        return L"Windows cannot find the driver image where the service points: keep korimath.sys beside "
-               L"korimath.exe on a local disk, then run \"korimath remove\" and \"korimath install\".";
+        return L"Windows cannot find the driver image where the service points: run \"korimath remove\", then "
+               L"\"korimath run\" again.";
     case ErrorPathNotFound:
-        return L"The folder the service points to cannot be reached by the kernel (moved, renamed, or on a drive "
-               L"only your session sees): run \"korimath remove\", then \"korimath install\" from a local folder.";
+        return L"The folder the service points to cannot be reached by the kernel: run \"korimath remove\", then "
+               L"\"korimath run\" again.";
     case ErrorAccessDenied:
         return L"Access denied: run korimath from a command prompt opened with \"Run as administrator\"; if it "
                L"already is, security software is refusing driver services.";
     case ErrorGenFailure:
         return L"The driver refused to load on this system; send this output to Korimath support.";
     case ErrorBadExeFormat:
-        return L"korimath.sys is not a valid x64 driver image for this Windows: the file is damaged or "
+        return L"The driver is not a valid x64 driver image for this Windows: korimath.exe is damaged or "
                L"incomplete; download the release again and check it against SHA256SUMS.";
     case ErrorInvalidImageHash:
         return L"Windows does not trust the driver's signature. Use a release signed through Microsoft's "

@@ -49,26 +49,43 @@ DWORD OpenKorimath(SC_HANDLE Manager, DWORD Access, ServiceHandle& Service)
     return LastErrorOr(static_cast<bool>(Service));
 }
 
-DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath)
+DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, DWORD Access, ServiceHandle& Service)
 {
     // Unquoted: the kernel takes a driver's ImagePath as a path, spaces and all.
-    const ServiceHandle created(CreateServiceW(Manager, ServiceName, L"Korimath virtualization probe",
-                                               SERVICE_QUERY_STATUS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                               SERVICE_ERROR_NORMAL, ImagePath, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr));
-    return LastErrorOr(static_cast<bool>(created));
+    Service.Reset(CreateServiceW(Manager, ServiceName, L"Korimath virtualization probe", Access,
+                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr));
+    return LastErrorOr(static_cast<bool>(Service));
 }
 
-DWORD QueryImagePath(SC_HANDLE Service, PathText& Path)
+DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath)
 {
-    alignas(QUERY_SERVICE_CONFIGW) BYTE buffer[8192];
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+    return LastErrorOr(ChangeServiceConfigW(Service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                            SERVICE_ERROR_NORMAL, ImagePath, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr));
+}
+
+DWORD QueryImagePath(SC_HANDLE Service, WideBuffer& Path)
+{
+    // Asked for its size first; the configuration holds several texts.
     DWORD needed = 0;
-    if (!QueryServiceConfigW(Service, config, sizeof(buffer), &needed)) {
+    if (QueryServiceConfigW(Service, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return GetLastError();
     }
-    Path.Clear();
-    Path.Append(config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"");
+    WideBuffer config;
+    if (!config.Reserve(needed / sizeof(wchar_t) + 1)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    auto* fields = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.Data());
+    if (!QueryServiceConfigW(Service, fields, needed, &needed)) {
+        return GetLastError();
+    }
+    const std::wstring_view image = fields->lpBinaryPathName != nullptr ? fields->lpBinaryPathName : L"";
+    if (!Path.Reserve(image.size() + 1)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    image.copy(Path.Data(), image.size());
+    Path.SetLength(image.size());
     return ERROR_SUCCESS;
 }
 
@@ -104,4 +121,20 @@ DWORD StopAndWait(SC_HANDLE Service)
     }
     SERVICE_STATUS_PROCESS process;
     return WaitForState(Service, SERVICE_STOPPED, StopTimeoutMs, process);
+}
+
+DWORD DeleteAndWait(SC_HANDLE Manager, ServiceHandle& Service)
+{
+    if (!DeleteService(Service.Get()) && GetLastError() != ErrorServiceMarkedForDelete) {
+        return GetLastError();
+    }
+    Service.Reset(nullptr);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        ServiceHandle probe;
+        if (OpenKorimath(Manager, SERVICE_QUERY_STATUS, probe) == ErrorServiceDoesNotExist) {
+            return ERROR_SUCCESS;
+        }
+        Sleep(PollIntervalMs);
+    }
+    return ErrorServiceMarkedForDelete;
 }

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "operator/image_path.h"
+#include "operator/wide_buffer.h"
 
 constexpr const wchar_t* ServiceName = L"korimath";
 
@@ -33,8 +33,12 @@ private:
 // Each returns ERROR_SUCCESS or the Win32 error.
 DWORD OpenManager(DWORD Access, ServiceHandle& Manager);
 DWORD OpenKorimath(SC_HANDLE Manager, DWORD Access, ServiceHandle& Service);
-DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath);
-DWORD QueryImagePath(SC_HANDLE Service, PathText& Path);  // as stored, not normalized
+// A demand-start kernel driver loading ImagePath, opened with Access.
+DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, DWORD Access, ServiceHandle& Service);
+// Points an existing service at ImagePath as a demand-start kernel driver,
+// in place: no deletion that a program holding the service open could delay.
+DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath);
+DWORD QueryImagePath(SC_HANDLE Service, WideBuffer& Path);  // as stored, at any length
 DWORD QueryState(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status);
 
 // Starts the driver and waits until it runs; an already running driver is
@@ -43,3 +47,7 @@ DWORD StartAndWait(SC_HANDLE Service);
 // Stops the driver and waits until it has stopped; a driver that is not
 // running is no failure.
 DWORD StopAndWait(SC_HANDLE Service);
+// Deletes the service and waits (a few seconds) until the service manager no
+// longer knows it: it goes only when the last handle to it closes, and
+// another program may hold one. ERROR_SERVICE_MARKED_FOR_DELETE if it stays.
+DWORD DeleteAndWait(SC_HANDLE Manager, ServiceHandle& Service);

@@ -126,17 +126,30 @@ def driver_table(pe, symbols, pdb):
     ]
 
 
-def program_table(pe):
-    manifest = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == 24).directory.entries[0]
-    data = manifest.directory.entries[0].data.struct
+def resource(pe, kind, ident):
+    entry = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == kind).directory.entries
+    data = next(e for e in entry if e.id == ident).directory.entries[0].data.struct
+    return pe.get_data(data.OffsetToData, data.Size)
+
+
+def program_table(pe, driver):
+    opt, lc = pe.OPTIONAL_HEADER, pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
     return [
-        ("program: x64 console", (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Subsystem), (0x8664, 3)),
+        ("program: x64 console for Windows 10 and later",
+         (pe.FILE_HEADER.Machine, opt.Subsystem, opt.MajorSubsystemVersion, opt.MajorOperatingSystemVersion),
+         (0x8664, 3, 10, 10)),
         ("program: Windows' own DLLs only", set(imports(pe)) <= {"kernel32.dll", "advapi32.dll", "shell32.dll",
                                                                   "msvcrt.dll"}, True),
-        ("program: dynamic base, high entropy, NX", pe.OPTIONAL_HEADER.DllCharacteristics & 0x160, 0x160),
-        ("program: at most 64 KiB", len(pe.__data__) <= 64 * 1024, True),
+        ("program: restricts its DLL search", "SetDefaultDllDirectories" in imports(pe)["kernel32.dll"], True),
+        ("program: dynamic base, high entropy, NX, control-flow guard", opt.DllCharacteristics & 0x4160, 0x4160),
+        ("program: static imports from System32 only (DependentLoadFlags)",
+         pe.get_word_at_rva(directory(pe, "LOAD_CONFIG").VirtualAddress + 0x4E), 0x800),
+        ("program: guard flags: instrumented, function table, with targets",
+         (lc.GuardFlags & 0x500, lc.GuardCFFunctionCount > 0), (0x500, True)),
+        ("program: carries the driver byte for byte", resource(pe, 10, 101) == bytes(driver.__data__), True),
+        ("program: at most 64 KiB with the driver inside", len(pe.__data__) <= 64 * 1024, True),
         ("program: version 1.0.0.2", version(pe)[:2], (0x10000, 2)),
-        ("program: asInvoker manifest", b'level="asInvoker"' in pe.get_data(data.OffsetToData, data.Size), True),
+        ("program: asInvoker manifest", b'level="asInvoker"' in resource(pe, 24, 1), True),
         ("program: debug record names korimath.exe.pdb", debug_records(pe)[0], (2, b"korimath.exe.pdb\0")),
     ]
 
@@ -151,7 +164,7 @@ def main():
                 symbols.setdefault(match.group(2), int(match.group(1), 16))
     driver = pefile.PE(os.path.join(build, "korimath.sys"))
     program = pefile.PE(os.path.join(build, "korimath.exe"))
-    rows = driver_table(driver, symbols, os.path.join(build, "korimath.pdb")) + program_table(program)
+    rows = driver_table(driver, symbols, os.path.join(build, "korimath.pdb")) + program_table(program, driver)
     wrong = [(what, got, want) for what, got, want in rows if got != want]
     for what, got, want in wrong:
         print(f"FAIL {what}: {got!r}, want {want!r}")

@@ -1,10 +1,9 @@
-// The operator's texts that do not depend on Windows: error sentences, image
-// paths as the service manager stores them, and the JSON report.
+// The operator's texts that do not depend on Windows: error sentences and the
+// JSON report.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "operator/image_path.h"
 #include "operator/json_report.h"
 #include "operator/messages.h"
 
@@ -39,43 +38,6 @@ TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
         EXPECT_NE(Explained(row.Error).find(row.Says), std::wstring::npos) << row.Error;
     }
     EXPECT_EQ(ExplainError(1234567), nullptr) << "unknown errors fall back to the system's text";
-}
-
-TEST(ImagePath, StoredFormsNormalizeToTheWin32Path)
-{
-    const std::wstring_view root = L"C:\\Windows";
-    const struct {
-        const wchar_t* Stored;
-        const wchar_t* Normalized;
-    } rows[] = {
-        {L"\\??\\C:\\Tools\\korimath (1)\\korimath.sys", L"C:\\Tools\\korimath (1)\\korimath.sys"},
-        {L"\\\\?\\D:\\x & y!\\korimath.sys", L"D:\\x & y!\\korimath.sys"},
-        {L"\"C:\\My Tools\\korimath.sys\"", L"C:\\My Tools\\korimath.sys"},
-        {L"\\SystemRoot\\System32\\drivers\\korimath.sys", L"C:\\Windows\\System32\\drivers\\korimath.sys"},
-        {L"System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\korimath.sys",
-         L"C:\\Windows\\System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\korimath.sys"},
-        {L"\\??\\UNC\\server\\share\\korimath.sys", L"\\\\server\\share\\korimath.sys"},
-        {L"C:\\测试\\Übung\\korimath.sys", L"C:\\测试\\Übung\\korimath.sys"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(std::wstring(NormalizeImagePath(row.Stored, root).View()), row.Normalized);
-    }
-}
-
-TEST(ImagePath, DriverStoreAndNetworkPaths)
-{
-    const std::wstring_view root = L"C:\\Windows";
-    EXPECT_TRUE(IsDriverStoreImage(
-        L"c:\\windows\\system32\\driverstore\\FileRepository\\korimath.inf_amd64_0f3b\\KORIMATH.SYS", root));
-    EXPECT_FALSE(IsDriverStoreImage(
-        L"C:\\Windows\\System32\\DriverStore\\FileRepository\\other.inf_amd64_0f3b\\korimath.sys", root));
-    EXPECT_FALSE(IsDriverStoreImage(L"C:\\Windows\\System32\\drivers\\korimath.sys", root));
-    EXPECT_FALSE(IsDriverStoreImage(L"C:\\Windows\\System32\\DriverStore\\FileRepository\\korimath.sys", root));
-
-    EXPECT_TRUE(IsUncPath(L"\\\\server\\share\\korimath.sys"));
-    EXPECT_TRUE(IsUncPath(L"\\\\?\\UNC\\server\\share\\korimath.sys"));
-    EXPECT_FALSE(IsUncPath(L"\\\\?\\C:\\korimath.sys"));
-    EXPECT_FALSE(IsUncPath(L"C:\\korimath.sys"));
 }
 
 TEST(JsonReport, EveryFieldWithNullsAndEscapes)

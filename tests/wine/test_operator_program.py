@@ -1,32 +1,39 @@
 #!/usr/bin/python3
-"""The real korimath.exe against the real korimath.sys under Wine: every
-action, the failures the service manager can give here, and the report as
-JSON compared field by field with what this processor says through CPUID.
+"""The real korimath.exe, carrying the real korimath.sys, under Wine: every
+action, what it leaves behind, the services it finds and must replace, two
+instances at once, and the report as JSON compared field by field with what
+this processor says through CPUID.
 
 usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID KORIMATH_INF HOLD_SERVICE_EXE
 
-Wine differs from Windows where tools/winehost.py says; here that means: the
-not-elevated path cannot be shown (every Wine process is elevated) and is left
-to the code's own check; CR0, CR4 and MSR flags are emulated, so they are
-checked as 0/1 values, not against the hardware; Wine has no pnputil and its
+KORIMATH_SYS is the driver the program carries. Wine differs from Windows
+where tools/winehost.py says; here that means: the not-elevated path cannot
+be shown (every Wine process is elevated); CR0, CR4 and MSR flags are
+emulated, so they are checked as 0/1 values; Wine has no pnputil and its
 setupapi no driver store (DIRID 13 lands in system32\\unknown), so the INF is
-installed with InstallHinfSection and the driver-store case is set up by hand.
+installed with InstallHinfSection and the driver-store case is set up by
+hand; Wine resolves its own DLLs' dependencies without the program's DLL
+search restriction and ignores DependentLoadFlags, so planted DLLs cannot
+show the restriction here: the relay trace shows that the program sets it
+before its first call to Windows, and the image check the flags.
 """
 
 import json
 import os
+import re
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
 from winehost import WineHost  # noqa: E402
 
-# Spaces, ")", "&", "!", "%" and letters beyond ASCII: all broke the old
-# command script, and all must work in a folder name.
+# Spaces, ")", "&", "!", "%" and letters beyond ASCII: all must work in a folder name.
 ODD_FOLDER = "korimath-1.0.0.2 (1) & co! 100% 测试 Übung"
 HYPERVISOR_NAMES = {"Microsoft Hv": "Microsoft Hyper-V", "KVMKVMKVM": "KVM", "VMwareVMware": "VMware",
                     "XenVMMXenVMM": "Xen", "VBoxVBoxVBox": "VirtualBox"}
+SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\korimath"
 failures = 0
 
 
@@ -74,75 +81,116 @@ def json_matches(out, expected):
     return got
 
 
-def primitive_driver_install(host, image, inf):
-    """InstallHinfSection of the decorated DefaultInstall section creates the
-    korimath service, which loads the driver."""
-    folder = host.place("inf", [image])
-    with open(inf, "rb") as source, open(os.path.join(host.prefix, "drive_c", "inf", "korimath.inf"), "wb") as f:
-        f.write(source.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
-    host.run(["rundll32", "setupapi.dll,InstallHinfSection", "DefaultInstall.NTamd64", "128",
-              folder + "\\korimath.inf"])
-    check(host.state("korimath") == "STOPPED", "INF: InstallHinfSection adds the demand-start service korimath")
-    host.service("start", "korimath", check=False)
-    check(host.state("korimath") == "RUNNING", "INF: the service it adds loads the driver")
-    host.service("stop", "korimath", check=False)
+def with_broken_driver(program, work):
+    """A copy of the program whose carried driver the loader refuses: the
+    same bytes with its PE header cut away, so nothing else moves."""
+    data = bytearray(open(program, "rb").read())
+    start = data.index(b"MZ", 0x400)  # the carried image's own DOS header, after the program's
+    data[start:start + 0x200] = b"\0" * 0x200
+    path = os.path.join(work, "korimath.exe")
+    open(path, "wb").write(bytes(data))
+    return path
 
 
 def main():
     program, image, helper, inf, holder = sys.argv[1:6]
     expected, hypervisor = expected_json(helper)
+    carried = open(image, "rb").read()
     print(f"processor: {expected['CPU_Vendor']!r} {expected['CPU_Name']!r}, hypervisor {hypervisor!r}")
 
-    with WineHost() as host:
+    with WineHost() as host, tempfile.TemporaryDirectory() as work:
+        system_copy = os.path.join(host.prefix, "drive_c", "windows", "system32", "drivers", "korimath.sys")
+
         def korimath(folder, *args):
             code, out = host.run([folder + "\\korimath.exe"] + list(args), check=False)
             return code, f"{out}[exit code {code}]"
 
-        odd = host.place(ODD_FOLDER, [program, image])
+        def image_path():
+            code, out = host.run(["reg", "query", SERVICE_KEY, "/v", "ImagePath"], check=False)
+            found = re.search(r"ImagePath\s+REG_\w+\s+(.*)", out)
+            return found.group(1).strip() if code == 0 and found else None
+
+        def nothing_left(what):
+            check(host.state("korimath") is None and not os.path.exists(system_copy),
+                  f"{what}: no korimath service and no System32\\drivers\\korimath.sys afterwards")
+
+        odd = host.place(ODD_FOLDER, [program])
         code, out = korimath(odd, "report")
         check(code == 8 and "(no-report)" in out, "report before any run: exit 8, no-report", out)
         code, out = korimath(odd, "frobnicate")
         check(code == 2, "unknown action: exit 2 (usage on standard error)", out)
-        host.add_network_drive("n", "share")
-        code, out = korimath(host.place("share", [program, image]).replace("C:\\share", "N:"), "run")
-        check(code == 11 and "network" in out, "image on a network drive: refused, exit 11", out)
 
         host.settle(image)
         code, out = korimath(odd, "run")
-        check(code == 0 and f"installed C:\\{ODD_FOLDER}\\korimath.sys" in out, "run in an odd folder: installs", out)
-        check("driver loaded" in out and "Verdict (" in out and "driver stopped" in out,
-              "run: loads, prints the report and a verdict, stops", out)
-        check(host.state("korimath") == "STOPPED", "run: the driver is stopped afterwards")
-
+        check(code == 0 and "driver loaded" in out and "Verdict (" in out and "driver stopped" in out,
+              "run, the program alone in an odd folder: loads, prints the report and a verdict, stops", out)
+        nothing_left("run")
         code, out = korimath(odd, "report", "--json")
         got = json_matches(out.rsplit("[exit code", 1)[0], expected)
         if hypervisor:
             name = HYPERVISOR_NAMES.get(hypervisor, hypervisor)
             check(name in got.get("verdict_text", ""), f"the verdict names the hypervisor {name}", out)
-        check(code == 0, "report --json after the driver stopped: the values stay, exit 0", out)
+        check(code == 0, "report --json after run: the report stays, exit 0", out)
 
         code, out = korimath(odd, "install")
+        check(code == 0 and image_path() == r"\SystemRoot\System32\drivers\korimath.sys",
+              "install: the service loads System32\\drivers\\korimath.sys", f"{out} ImagePath={image_path()}")
+        check(os.path.exists(system_copy) and open(system_copy, "rb").read() == carried,
+              "install: that file is the driver the program carries, byte for byte")
+        code, out = korimath(odd, "install")
         check(code == 0 and "already installed" in out, "install again: exit 0, already installed", out)
-        code, out = korimath(host.place("elsewhere", [program, image]), "install")
-        check(code == 5 and "another image" in out, "service exists with another image: exit 5", out)
+        with open(os.path.join(host.prefix, "drive_c", ODD_FOLDER, "korimath.sys"), "wb") as planted:
+            planted.write(b"MZ" + b"\0" * 510)
+        code, out = korimath(odd, "run")
+        check(code == 0 and "driver loaded" in out, "a broken korimath.sys beside the program: run ignores it", out)
+        check(host.state("korimath") == "STOPPED" and open(system_copy, "rb").read() == carried,
+              "run uses the installed service as it is and leaves it installed")
 
         host.service("start", "korimath")
         code, out = korimath(odd, "run", "--json")
-        check(code == 0 and "already running" not in out, "run --json: only JSON on standard output", out)
+        check(code == 0 and "already running" not in out, "run --json while running: only JSON on standard output", out)
         check(json_matches(out.rsplit("[exit code", 1)[0], expected) == got, "a second load: the same report", out)
-
         host.service("start", "korimath")
         code, out = korimath(odd, "remove")
         check(code == 0 and "removed" in out, "remove while running: stops and removes, exit 0", out)
-        check(host.state("korimath") is None, "remove: the service is really gone")
+        nothing_left("remove")
         code, out = korimath(odd, "report")
         check(code == 0, "remove: the report stays", out)
         code, out = korimath(odd, "remove")
         check(code == 0 and "not installed" in out, "remove twice: nothing to remove, exit 0", out)
 
-        korimath(odd, "install")
+        # Services an earlier version, or anyone, left pointing outside System32\drivers.
+        broken = host.place("Users\\bob\\Downloads", [])
+        with open(os.path.join(host.prefix, "drive_c", "Users", "bob", "Downloads", "korimath.sys"), "wb") as f:
+            f.write(b"MZ" + b"\0" * 510)
+        for leftover, action in ((broken + "\\korimath.sys", "run"), ("C:\\ccmcache\\4\\korimath.sys", "run"),
+                                 (broken + "\\korimath.sys", "install")):
+            host.service("create", "korimath", "type=", "kernel", "start=", "demand", "binPath=", leftover)
+            code, out = korimath(odd, action)
+            check(code == 0 and "replacing it" in out and "error" not in out,
+                  f"{action} with a service loading {leftover}: replaced, never started, exit 0", out)
+        check(image_path() == r"\SystemRoot\System32\drivers\korimath.sys", "install repoints the leftover in place")
+        korimath(odd, "remove")
+        folder = host.place("ccmcache\\7", [program])
+        korimath(folder, "run")
+        host.run(["cmd", "/c", "rmdir", "/s", "/q", folder])
+        code, out = korimath(host.place("ccmcache\\8", [program]), "run")
+        check(code == 0, "run from a cache folder, the folder deleted, run from the next one: exit 0", out)
+
         hold = host.place("hold", [holder]) + "\\hold_service.exe"
-        with subprocess.Popen(["wine", hold, "korimath", "10"], env=host.env, stdout=subprocess.DEVNULL,
+        with subprocess.Popen(["wine", hold, "mutex", "Global\\Korimath", "6"], env=host.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as holding:
+            time.sleep(2)
+            began = time.monotonic()
+            code, out = korimath(odd, "run")
+            waited = time.monotonic() - began
+            holding.wait(timeout=60)
+        check(code == 0 and waited >= 3, f"run while another korimath holds the lock: waits ({waited:.1f} s), exit 0",
+              out)
+        nothing_left("a run that waited")
+
+        korimath(odd, "install")
+        with subprocess.Popen(["wine", hold, "service", "korimath", "10"], env=host.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL) as holding:
             time.sleep(3)
             code, out = korimath(odd, "remove")
@@ -161,29 +209,52 @@ def main():
         check(code == 0 and "installed from the driver store" in out and "driver loaded" in out,
               "run with the service installed from the driver store: uses it, exit 0", out)
         code, out = korimath(odd, "remove")
-        check(code == 0 and "pnputil" in out, "remove of a driver-store install: says how to drop the package", out)
+        stored = os.path.join(host.prefix, "drive_c", "windows", *store.split("\\"), "korimath.sys")
+        check(code == 0 and "pnputil" in out and os.path.exists(stored),
+              "remove of a driver-store install: the store's copy stays, says how to drop the package", out)
 
-        code, out = korimath(odd, "install")
-        check(code == 0 and "installed C:\\" in out, "install after remove: exit 0", out)
-        host.service("start", "korimath")
-        code, out = korimath(odd, "run")
-        check(code == 0 and "already running; stopping it" in out, "run while running: reloads, exit 0", out)
-        korimath(odd, "remove")
+        code, out = korimath(host.place("refused", [with_broken_driver(program, work)]), "run")
+        check(code == 7 and "start refused: error " in out, "a driver the loader refuses: exit 7 with its error", out)
+        nothing_left("a refused start")
 
-        code, out = korimath(host.place("lonely", [program]), "run")
-        check(code == 4 and "image missing" in out, "image missing: exit 4", out)
+        plain = host.place("plain", [program])  # cmd's own syntax would split the odd name at "&"
+        for command in (["start", "/wait", odd + "\\korimath.exe", "report", "--json"],
+                        ["start", "/wait", "cmd", "/c", plain + "\\korimath.exe report --json > C:\\out.json"]):
+            began = time.monotonic()
+            host.run(command, timeout=30, check=False)
+            check(time.monotonic() - began < 30, f"{' '.join(command[:3])} ...: ends without a key")
+        with open(os.path.join(host.prefix, "drive_c", "out.json"), encoding="utf-8") as f:
+            written = f.read()
+        try:
+            check(isinstance(json.loads(written), dict), "standard output to a file: exactly one JSON object")
+        except ValueError:
+            check(False, "standard output to a file: exactly one JSON object", written)
 
-        broken = os.path.join(host.prefix, "drive_c", "broken")
-        host.place("broken", [program])
-        with open(os.path.join(broken, "korimath.sys"), "wb") as f:
-            f.write(b"MZ" + b"\0" * 510)
-        code, out = korimath("C:\\broken", "run")
-        check(code == 7 and "start refused: error " in out, "an image the loader refuses: exit 7 with its error", out)
-        print("     " + out.strip().splitlines()[-2])
-        korimath("C:\\broken", "remove")
+        relay = dict(host.env, WINEDEBUG="+relay")
+        with tempfile.TemporaryFile() as trace:
+            subprocess.run(["wine", odd + "\\korimath.exe", "report"], env=relay, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=trace, timeout=120)
+            trace.seek(0)
+            calls = re.findall(r"Call [\w.-]+\.(\w+)\(.*ret=0*14000", trace.read().decode("latin-1"))
+        check(calls[:3] == ["GetCommandLineW", "CommandLineToArgvW", "SetDefaultDllDirectories"],
+              "the DLL search is restricted before the program's first call beyond its command line", calls[:6])
 
     print(f"{failures} failed")
     return 1 if failures else 0
+
+
+def primitive_driver_install(host, image, inf):
+    """InstallHinfSection of the decorated DefaultInstall section creates the
+    korimath service, which loads the driver."""
+    folder = host.place("inf", [image])
+    with open(inf, "rb") as source, open(os.path.join(host.prefix, "drive_c", "inf", "korimath.inf"), "wb") as f:
+        f.write(source.read().replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+    host.run(["rundll32", "setupapi.dll,InstallHinfSection", "DefaultInstall.NTamd64", "128",
+              folder + "\\korimath.inf"])
+    check(host.state("korimath") == "STOPPED", "INF: InstallHinfSection adds the demand-start service korimath")
+    host.service("start", "korimath", check=False)
+    check(host.state("korimath") == "RUNNING", "INF: the service it adds loads the driver")
+    host.service("stop", "korimath", check=False)
 
 
 if __name__ == "__main__":

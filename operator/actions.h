@@ -1,0 +1,9 @@
+// install, run and remove: the korimath service and its System32 copy of the
+// driver, through the service control manager. Each returns its exit code.
+#pragma once
+
+#include "operator/output.h"
+
+int Install(const Output& To);
+int RunDriver(const Output& To);
+int Remove(const Output& To);

@@ -1,0 +1,18 @@
+// korimath.exe's exit codes. Installers and fleet tools act on them: a number,
+// once given a meaning, keeps it.
+#pragma once
+
+enum ExitCode : int {
+    ExitDone = 0,
+    ExitUsage = 2,
+    ExitNotElevated = 3,       // or access denied
+    ExitDriverUnavailable = 4, // the driver this program carries cannot be read or written to System32\drivers
+    ExitServiceConflict = 5,   // a korimath service this program cannot replace
+    ExitCreateFailed = 6,
+    ExitStartRefused = 7,
+    ExitNoReport = 8,
+    ExitStopFailed = 9,
+    ExitDeleteFailed = 10,
+    // 11 meant "image on a network location" while the driver sat beside the program; no longer given.
+    ExitBusy = 12,             // another korimath install, run or remove did not finish in time
+};

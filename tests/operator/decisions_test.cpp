@@ -1,0 +1,149 @@
+// What the program decides before it touches Windows: where an installed
+// service loads its image from, what install and run must do about it, the
+// command line, and when a window waits for a key.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "operator/command_line.h"
+#include "operator/driver_plan.h"
+
+namespace {
+
+TEST(ImagePath, EveryStoredFormOfTheSystemCopyAndNothingElse)
+{
+    using enum InstalledImage;
+    const struct {
+        const wchar_t* Stored;
+        InstalledImage Is;
+    } rows[] = {
+        {SystemCopyImagePath, SystemCopy},
+        {L"System32\\drivers\\korimath.sys", SystemCopy},
+        {L"\\??\\C:\\Windows\\system32\\DRIVERS\\korimath.sys", SystemCopy},
+        {L"\\\\?\\C:\\Windows\\System32\\drivers\\korimath.sys", SystemCopy},
+        {L"\"c:\\windows\\System32\\drivers\\korimath.sys\"", SystemCopy},
+        {L"C:\\Windows\\System32\\drivers\\korimath.sys", SystemCopy},
+        {L"\\SystemRoot\\System32\\DriverStore\\FileRepository\\korimath.inf_amd64_0f3b\\korimath.sys", DriverStore},
+        {L"System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\KORIMATH.SYS", DriverStore},
+        {L"\\??\\C:\\Users\\bob\\Downloads\\korimath.sys", Elsewhere},
+        {L"C:\\ccmcache\\4\\korimath.sys", Elsewhere},
+        {L"D:\\Windows\\System32\\drivers\\korimath.sys", Elsewhere},
+        {L"C:\\WindowsSystem32\\drivers\\korimath.sys", Elsewhere},
+        {L"C:\\Windows\\System32\\drivers\\korimath.sys.bak", Elsewhere},
+        {L"C:\\Windows\\System32\\drivers\\..\\..\\..\\Users\\bob\\korimath.sys", Elsewhere},
+        {L"\\??\\UNC\\server\\share\\korimath.sys", Elsewhere},
+        {L"\\\\server\\share\\korimath.sys", Elsewhere},
+        {L"\\Device\\HarddiskVolume3\\korimath.sys", Elsewhere},
+        {L"System32\\DriverStore\\FileRepository\\other.inf_amd64_1\\korimath.sys", Elsewhere},
+        {L"System32\\DriverStore\\FileRepository\\korimath.inf_a\\..\\..\\..\\..\\Users\\korimath.sys", Elsewhere},
+        {L"System32\\DriverStore\\FileRepository\\korimath.sys", Elsewhere},
+        {L"", Elsewhere},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ClassifyImagePath(row.Stored, L"C:\\Windows"), row.Is)
+            << std::string(row.Stored, row.Stored + std::wstring(row.Stored).size());
+    }
+}
+
+TEST(DriverPlan, WhatInstallAndRunDoWithWhatTheyFind)
+{
+    using enum Found;
+    using enum SystemCopyState;
+    // write file, create service, repoint service, remove after run
+    const struct {
+        bool Run;
+        Found Service;
+        SystemCopyState Copy;
+        DriverPlan Plan;
+    } rows[] = {
+        {false, NoService, Missing, {true, true, false, false}},
+        {false, NoService, Different, {true, true, false, false}},
+        {false, SystemCopy, SameAsCarried, {false, false, false, false}},
+        {false, SystemCopy, Different, {true, false, false, false}},
+        {false, SystemCopy, Missing, {true, false, false, false}},
+        {false, DriverStore, Missing, {false, false, false, false}},
+        {false, Elsewhere, SameAsCarried, {true, false, true, false}},
+        {true, NoService, Missing, {true, true, false, true}},
+        {true, NoService, SameAsCarried, {true, true, false, true}},
+        {true, SystemCopy, SameAsCarried, {false, false, false, false}},
+        {true, SystemCopy, Different, {false, false, false, false}},
+        {true, SystemCopy, Missing, {true, false, false, false}},
+        {true, DriverStore, Different, {false, false, false, false}},
+        {true, Elsewhere, Missing, {true, false, true, true}},
+    };
+    for (const auto& row : rows) {
+        const DriverPlan plan = row.Run ? PlanRun(row.Service, row.Copy) : PlanInstall(row.Service, row.Copy);
+        const auto expected = row.Plan;
+        EXPECT_EQ(plan.WriteSystemCopy, expected.WriteSystemCopy) << &row - rows;
+        EXPECT_EQ(plan.CreateService, expected.CreateService) << &row - rows;
+        EXPECT_EQ(plan.RepointService, expected.RepointService) << &row - rows;
+        EXPECT_EQ(plan.RemoveAfterRun, expected.RemoveAfterRun) << &row - rows;
+    }
+    EXPECT_EQ(FoundFrom(InstalledImage::Elsewhere), Elsewhere);
+    EXPECT_EQ(FoundFrom(InstalledImage::DriverStore), DriverStore);
+    EXPECT_EQ(FoundFrom(InstalledImage::SystemCopy), SystemCopy);
+}
+
+CommandLine Parse(std::initializer_list<const wchar_t*> Args)
+{
+    std::vector<const wchar_t*> argv{L"korimath.exe"};
+    argv.insert(argv.end(), Args);
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(CommandLine, ActionsOptionsAndMisuse)
+{
+    const struct {
+        std::initializer_list<const wchar_t*> Args;
+        Action Do;
+        bool Json;
+    } rows[] = {
+        {{L"run"}, Action::Run, false},
+        {{L"--json", L"run"}, Action::Run, true},
+        {{L"report", L"--json"}, Action::Report, true},
+        {{L"install"}, Action::Install, false},
+        {{L"remove"}, Action::Remove, false},
+        {{L"/?"}, Action::Help, false},
+        {{L"install", L"--json"}, Action::Usage, true},
+        {{L"run", L"report"}, Action::Usage, false},
+        {{L"RUN"}, Action::Usage, false},
+        {{L"report", FromExplorerMarker}, Action::Usage, false},
+        {{L"run", FromExplorerMarker}, Action::Run, false},
+        {{}, Action::Usage, false},
+    };
+    for (const auto& row : rows) {
+        const CommandLine command = Parse(row.Args);
+        EXPECT_EQ(command.Do, row.Do) << (&row - rows);
+        EXPECT_EQ(command.Json, row.Json) << (&row - rows);
+    }
+    EXPECT_TRUE(Parse({}).NoArguments);
+    EXPECT_FALSE(Parse({L"run"}).NoArguments);
+}
+
+TEST(CommandLine, OnlyExplorersWindowWaitsForAKey)
+{
+    const Console explorer{true, true, false};
+    const struct {
+        std::initializer_list<const wchar_t*> Args;
+        Console Where;
+        bool Waits;
+    } rows[] = {
+        {{}, explorer, true},                                         // double-click
+        {{L"run", FromExplorerMarker}, explorer, true},               // the elevated copy it starts
+        {{L"run", FromExplorerMarker}, {false, true, false}, true},
+        {{}, {false, true, false}, false},                            // a prompt: usage, no wait
+        {{L"run"}, explorer, false},                                  // a parent without a console (Task Scheduler)
+        {{L"run", L"--json"}, explorer, false},
+        {{L"run", FromExplorerMarker, L"--json"}, explorer, false},
+        {{}, {true, false, false}, false},                            // input redirected
+        {{L"run", FromExplorerMarker}, {true, false, false}, false},
+        {{}, {true, true, true}, false},                              // session 0: a SYSTEM agent
+        {{L"run", FromExplorerMarker}, {true, true, true}, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ShouldWaitForKey(Parse(row.Args), row.Where), row.Waits) << (&row - rows);
+    }
+}
+
+}  // namespace
