@@ -78,7 +78,7 @@ target_compile_options(footprint_load PRIVATE -Os -g)
 
 # A signed pair of the image and the program; the operator's program runs
 # that pair against this machine's processor under Wine; the INF, the
-# submission cabinet and the release bundle.
+# submission cabinet, the release bundle and what the docs promise.
 set(KORIMATH_SIGNED ${CMAKE_BINARY_DIR}/signed)
 add_test(NAME dist.signing
     COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_signing.sh ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${KORIMATH_SIGNED})
@@ -91,6 +91,7 @@ set_tests_properties(wine.operator_program PROPERTIES FIXTURES_REQUIRED signed_p
     ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
 add_test(NAME dist.inf
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_inf.py ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
+add_test(NAME dist.docs COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_docs.py ${PROJECT_SOURCE_DIR})
 foreach(check submission bundle)
     add_test(NAME dist.${check} COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_${check}.sh
              ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${CMAKE_BINARY_DIR})

@@ -19,8 +19,9 @@ const wchar_t* ExplainError(unsigned long Error)
                L"incomplete; download the release again and check it against SHA256SUMS.";
     case ErrorInvalidImageHash:
         return L"Windows does not trust the driver's signature. Use a release signed through Microsoft's "
-               L"Hardware Dev Center for this Windows version, or on a lab machine turn on test signing "
-               L"(bcdedit /set testsigning on) and trust the test certificate.";
+               L"Hardware Dev Center for this Windows (Windows Server needs an HLK-tested signature). On a lab "
+               L"machine, test signing works only with Secure Boot turned off in firmware setup: then "
+               L"\"bcdedit /set testsigning on\", restart, and trust the test certificate.";
     case ErrorServiceRequestTimeout:
         return L"The driver did not answer in time; restart Windows and try again.";
     case ErrorServiceDatabaseLocked:
@@ -46,9 +47,10 @@ const wchar_t* ExplainError(unsigned long Error)
     case ErrorCancelled:
         return L"Windows did not grant administrator rights (the elevation prompt was declined).";
     case ErrorDriverBlocked:
-        return L"Windows blocked this driver: memory integrity (Core isolation), the vulnerable driver "
-               L"blocklist, Smart App Control or an App Control for Business policy refuses it. Use a release "
-               L"signed through Microsoft's Hardware Dev Center, or allow the driver in that policy.";
+        return L"Windows blocked this driver under one of its driver policies (an App Control for Business or "
+               L"Smart App Control policy, or a block rule of Windows itself); Event Viewer's "
+               L"Microsoft-Windows-CodeIntegrity/Operational log names the rule. Use a release signed through "
+               L"Microsoft's Hardware Dev Center, or allow the driver in that policy.";
     case ErrorDriverFailedPriorUnload:
         return L"An earlier copy of the driver is still unloading: wait a moment or restart Windows, then try "
                L"again.";

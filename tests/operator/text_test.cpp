@@ -24,14 +24,14 @@ TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
         {2, L"cannot find the driver image"},
         {3, L"cannot be reached by the kernel"},
         {5, L"Run as administrator"},
-        {577, L"does not trust the driver's signature"},
+        {577, L"Secure Boot turned off"},
         {1056, L"already running; that is fine"},
         {1058, L"disabled"},
         {1060, L"No korimath service is installed"},
         {1062, L"not running; that is fine"},
         {1072, L"services.msc"},
         {1073, L"already exists"},
-        {1275, L"memory integrity"},
+        {1275, L"CodeIntegrity/Operational"},
         {193, L"not a valid x64 driver image"},
     };
     for (const auto& row : rows) {

@@ -1,0 +1,46 @@
+#!/usr/bin/python3
+"""Holds the texts people follow (both READMEs, the error sentences, the
+release scripts) to three promises Windows keeps only conditionally:
+test signing needs Secure Boot off; cross-signed drivers are no longer
+trusted; pnputil needs the INF and the catalog, so the bundle must ship both.
+
+usage: check_docs.py SOURCE_DIR
+"""
+
+import os
+import re
+import sys
+
+TEXTS = ["README.md", "dist/README-Windows.txt", "operator/messages.cpp", "scripts/sign", "scripts/bundle",
+         "scripts/submission"]
+
+
+def problems(root):
+    found = []
+    texts = {name: open(os.path.join(root, name), encoding="utf-8").read() for name in TEXTS}
+    for name, text in texts.items():
+        lines = text.splitlines()
+        for number, line in enumerate(lines):
+            nearby = " ".join(lines[max(0, number - 3):number + 4])
+            if "testsigning" in line and "Secure Boot" not in nearby:
+                found.append(f"{name}:{number + 1}: testsigning without the Secure Boot condition")
+        for sentence in re.split(r"(?<=[.;])\s+", re.sub(r"\s+", " ", text)):
+            if re.search(r"cross-(certificate|sign)", sentence, re.I) and "no longer" not in sentence:
+                found.append(f"{name}: cross-signing offered as if trusted: {sentence[:120]!r}")
+    bundled = re.search(r"^files=\(([^)]*)\)", texts["scripts/bundle"], re.M)
+    shipped = set(bundled.group(1).split()) if bundled else set()
+    if any("pnputil /add-driver" in text for text in texts.values()) and not {"korimath.inf", "korimath.cat"} <= shipped:
+        found.append(f"pnputil /add-driver is documented, but scripts/bundle ships only {sorted(shipped)}")
+    return found
+
+
+def main():
+    found = problems(sys.argv[1])
+    for problem in found:
+        print("FAIL " + problem)
+    print(f"{len(found)} problems in {len(TEXTS)} texts")
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
