@@ -17,6 +17,7 @@ add_executable(korimath_exe ${KORIMATH_OPERATOR_SOURCES}
     operator/output.cpp
     operator/report_output.cpp
     operator/service_control.cpp
+    operator/windows_facts.cpp
     operator/main.cpp
     operator/entry.cpp
     driver/load_config.S
@@ -39,7 +40,7 @@ target_compile_definitions(korimath_exe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_
     $<$<COMPILE_LANGUAGE:ASM>:KORIMATH_DEPENDENT_LOAD_FLAGS=0x800>)
 target_compile_options(korimath_exe PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:
-        -std=c++20 -fno-exceptions -fno-rtti -Os -mguard=cf
+        -std=c++20 -fno-exceptions -fno-rtti -Oz -mguard=cf
         -Wall -Wextra -Werror
         -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
     >)
@@ -52,7 +53,7 @@ target_link_options(korimath_exe PRIVATE
     -Wl,--no-insert-timestamp -Wl,-s)
 target_link_directories(korimath_exe PRIVATE ${KORIMATH_MINGW_GCC} /usr/x86_64-w64-mingw32/lib)
 # msvcrt for memcpy and its kin only; libgcc for the stack probe of large frames.
-target_link_libraries(korimath_exe PRIVATE advapi32 shell32 kernel32 msvcrt gcc)
+target_link_libraries(korimath_exe PRIVATE advapi32 shell32 kernel32 ntdll msvcrt gcc)
 korimath_add_symbols(korimath_exe korimath.exe.pdb)
 # With a PDB, lld keeps the DWARF sections of mingw-w64's runtime objects in
 # the image; the PDB holds what a debugger needs, so they go.

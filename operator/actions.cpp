@@ -22,14 +22,14 @@ struct Prepared {
 };
 
 // Finds the service, decides (PlanInstall or PlanRun) and carries that out.
-int Prepare(const Output& To, bool ForRun, Prepared& Ready)
+int Prepare(Output& To, bool ForRun, Prepared& Ready)
 {
     const CarriedDriver driver = FindCarriedDriver();
     if (driver.Bytes == nullptr || !WindowsFolder(Ready.Windows) ||
         !SystemCopyPath(Ready.Windows.View(), Ready.CopyPath)) {
-        Say(To, {L"korimath: this program carries no driver, or Windows does not say where System32 is: download "
-                 L"korimath.exe again and check it against SHA256SUMS.\n"});
-        return ExitDriverUnavailable;
+        return Refuse(To, L"this program carries no driver, or Windows does not say where System32 is: download "
+                          L"korimath.exe again and check it against SHA256SUMS.",
+                      ExitDriverUnavailable);
     }
     DWORD error = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE, Ready.Manager);
     if (error != ERROR_SUCCESS) {
@@ -93,7 +93,7 @@ int Prepare(const Output& To, bool ForRun, Prepared& Ready)
 }
 
 // The service and the System32 copy go; the report stays.
-int Uninstall(const Output& To, SC_HANDLE Manager, ServiceHandle& Service, const WideBuffer& CopyPath)
+int Uninstall(Output& To, SC_HANDLE Manager, ServiceHandle& Service, const WideBuffer& CopyPath)
 {
     const DWORD removed = DeleteAndWait(Manager, Service);
     const DWORD deleted = DeleteSystemCopy(CopyPath.CStr());
@@ -108,13 +108,13 @@ int Uninstall(const Output& To, SC_HANDLE Manager, ServiceHandle& Service, const
 
 }  // namespace
 
-int Install(const Output& To)
+int Install(Output& To)
 {
     Prepared ready;
     return Prepare(To, false, ready);
 }
 
-int RunDriver(const Output& To)
+int RunDriver(Output& To)
 {
     Prepared ready;
     const int prepared = Prepare(To, true, ready);
@@ -134,9 +134,11 @@ int RunDriver(const Output& To)
     DWORD error = StartAndWait(ready.Service.Get());
     if (error != ERROR_SUCCESS) {
         SayError(To, L"start refused", error);
+        To.Driver = DriverLoad{true, error};
         if (ready.Plan.RemoveAfterRun) {
             Uninstall(To, ready.Manager.Get(), ready.Service, ready.CopyPath);
         }
+        PrintReport(To);  // what Windows itself says, without the driver
         return ExitStartRefused;
     }
     Say(To, {L"korimath: driver loaded\n"});
@@ -157,7 +159,7 @@ int RunDriver(const Output& To)
     return reported;
 }
 
-int Remove(const Output& To)
+int Remove(Output& To)
 {
     WideBuffer windows;
     WideBuffer copyPath;

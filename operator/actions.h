@@ -4,6 +4,6 @@
 
 #include "operator/output.h"
 
-int Install(const Output& To);
-int RunDriver(const Output& To);
-int Remove(const Output& To);
+int Install(Output& To);
+int RunDriver(Output& To);
+int Remove(Output& To);

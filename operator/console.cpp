@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "operator/text.h"
+
 namespace {
 
 void Write(DWORD Which, std::wstring_view Text)
@@ -30,7 +32,28 @@ void Write(DWORD Which, std::wstring_view Text)
     }
 }
 
+void WriteAscii(DWORD Which, std::string_view Ascii)
+{
+    while (!Ascii.empty()) {
+        FixedText<512> chunk;
+        const std::size_t count = Ascii.size() < 500 ? Ascii.size() : 500;
+        chunk.Append(std::string_view(Ascii.data(), count));
+        Write(Which, chunk.View());
+        Ascii.remove_prefix(count);
+    }
+}
+
 }  // namespace
+
+void WriteOut(std::string_view Ascii)
+{
+    WriteAscii(STD_OUTPUT_HANDLE, Ascii);
+}
+
+void WriteErr(std::string_view Ascii)
+{
+    WriteAscii(STD_ERROR_HANDLE, Ascii);
+}
 
 void WriteOut(std::wstring_view Text)
 {

@@ -9,6 +9,8 @@
 // to a file or pipe, where WriteConsoleW would write nothing.
 void WriteOut(std::wstring_view Text);
 void WriteErr(std::wstring_view Text);
+void WriteOut(std::string_view Ascii);  // plain ASCII
+void WriteErr(std::string_view Ascii);
 
 // What ShouldWaitForKey needs to know about where this program runs.
 Console DescribeConsole();

@@ -46,8 +46,8 @@ bool SystemCopyPath(std::wstring_view Windows, WideBuffer& Path)
     if (Windows.empty() || !Path.Reserve(Windows.size() + rest.size() + 1)) {
         return false;
     }
-    Windows.copy(Path.Data(), Windows.size());
-    rest.copy(Path.Data() + Windows.size(), rest.size());
+    std::char_traits<wchar_t>::copy(Path.Data(), Windows.data(), Windows.size());
+    std::char_traits<wchar_t>::copy(Path.Data() + Windows.size(), rest.data(), rest.size());
     Path.SetLength(Windows.size() + rest.size());
     return true;
 }

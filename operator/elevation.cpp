@@ -21,7 +21,7 @@ bool IsElevated()
     return ok && elevation.TokenIsElevated != 0;
 }
 
-int RelaunchElevated(const Output& To)
+int RelaunchElevated(Output& To)
 {
     WideBuffer program;
     if (!FillGrowing(program, [](wchar_t* Chars, DWORD Capacity) {

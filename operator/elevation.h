@@ -9,4 +9,4 @@ bool IsElevated();
 // Starts this program again elevated ("runas"), in its own window, with
 // "run" and the private marker that lets that window wait for a key.
 // ExitDone once started, else ExitNotElevated (declined, or failed).
-int RelaunchElevated(const Output& To);
+int RelaunchElevated(Output& To);

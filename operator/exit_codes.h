@@ -15,4 +15,5 @@ enum ExitCode : int {
     ExitDeleteFailed = 10,
     // 11 meant "image on a network location" while the driver sat beside the program; no longer given.
     ExitBusy = 12,             // another korimath install, run or remove did not finish in time
+    ExitNotX64 = 13,           // Windows on Arm: the x64 driver cannot load, nothing was installed
 };

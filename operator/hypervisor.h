@@ -1,5 +1,6 @@
-// What CPUID tells an ordinary program about the hypervisor beneath Windows.
-// These leaves need no privilege, so the operator's program reads them itself.
+// What CPUID tells an ordinary program: the processor's identity texts, as
+// the driver forms them, and the hypervisor beneath Windows. These leaves
+// need no privilege, so the operator's program reads them itself.
 #pragma once
 
 #include <cstdint>
@@ -11,18 +12,31 @@ struct CpuidRegisters {
     std::uint32_t Eax, Ebx, Ecx, Edx;
 };
 
+// Reads the leaves with the given query (CPUID itself in the program, a table
+// in the tests).
+using CpuidQuery = CpuidRegisters (*)(std::uint32_t Leaf);
+
+// CPU_Vendor and CPU_Name as the driver writes them: leaf 0's vendor text up
+// to its first NUL; leaves 0x80000002-0x80000004, each block up to its own
+// NUL, joined.
+struct ProcessorIdentity {
+    FixedText<16> Vendor;
+    FixedText<64> Brand;
+};
+ProcessorIdentity ReadProcessorIdentity(CpuidQuery Query);
+
 struct HypervisorFacts {
     bool Present = false;        // CPUID.1:ECX bit 31
     FixedText<16> Vendor;        // CPUID.40000000h EBX, ECX, EDX, up to the first NUL
-    bool RootPartition = false;  // Hyper-V's CreatePartitions privilege: Windows is its root
+    FixedText<16> Identity;      // behind "Microsoft Hv": the vendor at 40000100h (KVM, Xen), if any
+    bool RootPartition = false;  // Windows is the root partition of Microsoft's hypervisor
 };
 
-// Reads the leaves with the given query (CPUID itself in the program, a table
-// in the tests). Leaf 0x40000003 is asked only of "Microsoft Hv" whose
-// highest hypervisor leaf reaches it.
-using CpuidQuery = CpuidRegisters (*)(std::uint32_t Leaf);
+// Leaf 0x40000003 is asked only of "Microsoft Hv" whose highest hypervisor
+// leaf reaches it, 0x40000100 only behind "Microsoft Hv".
 HypervisorFacts ReadHypervisorFacts(CpuidQuery Query);
 
 // "KVM", "VMware", ... for the hypervisors users know by name; the raw vendor
-// text for any other.
-std::wstring_view HypervisorDisplayName(const HypervisorFacts& Facts);
+// text for any other. KVM or Xen behind Hyper-V's interface is named as
+// such: "KVM (with Hyper-V enlightenments)".
+void AppendHypervisorName(FixedText<2048>& Text, const HypervisorFacts& Facts);

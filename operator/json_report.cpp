@@ -38,34 +38,60 @@ void AppendText(JsonText& Out, std::wstring_view Name, bool Present, std::wstrin
     }
 }
 
-void AppendBool(JsonText& Out, std::wstring_view Name, bool Value)
+// true, false, or null when Known is false.
+void AppendBool(JsonText& Out, std::wstring_view Name, bool Value, bool Known = true)
 {
     AppendField(Out, Name);
-    Out.Append(Value ? L"true" : L"false");
+    Out.Append(!Known ? L"null" : Value ? L"true" : L"false");
 }
 
 }  // namespace
 
-JsonText FormatJsonReport(const Report& Values, const HypervisorFacts& Hypervisor, const Verdict& Result)
+JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, const Outcome& Ended)
 {
+    const Report& values = Facts.Values;
+    const bool reported = values.KeyPresent && values.VendorPresent;
+    const ReportFreshness& fresh = Facts.Freshness;
+    const HypervisorFacts& hypervisor = Facts.Hypervisor;
+    const WindowsView& windows = Facts.Windows;
     JsonText out;
     out.Append(L"{");
-    AppendBool(out, L"report", Values.KeyPresent);
-    AppendText(out, L"CPU_Vendor", Values.VendorPresent, Values.Vendor.View());
-    AppendText(out, L"CPU_Name", Values.NamePresent, Values.Name.View());
+    AppendBool(out, L"report", values.KeyPresent);
+    AppendText(out, L"report_written", reported && fresh.Known, fresh.WrittenUtc.View());
+    AppendBool(out, L"report_this_boot", fresh.ThisBoot, reported && fresh.Known);
+    AppendBool(out, L"report_matches_processor", fresh.MatchesProcessor, reported);
+    AppendText(out, L"CPU_Vendor", values.VendorPresent, values.Vendor.View());
+    AppendText(out, L"CPU_Name", values.NamePresent, values.Name.View());
     for (unsigned i = 0; i < ReportFlagCount; ++i) {
         AppendField(out, ReportFlagNames[i]);
-        if (Values.Flags[i].Present) {
-            out.AppendNumber(Values.Flags[i].Value);
+        if (values.Flags[i].Present) {
+            out.AppendNumber(values.Flags[i].Value);
         } else {
             out.Append(L"null");
         }
     }
-    AppendBool(out, L"hypervisor_present", Hypervisor.Present);
-    AppendText(out, L"hypervisor_vendor", Hypervisor.Present, Hypervisor.Vendor.View());
-    AppendBool(out, L"hypervisor_root_partition", Hypervisor.RootPartition);
+    AppendBool(out, L"hypervisor_present", hypervisor.Present);
+    AppendText(out, L"hypervisor_vendor", hypervisor.Present, hypervisor.Vendor.View());
+    FixedText<2048> name;
+    AppendHypervisorName(name, hypervisor);
+    AppendText(out, L"hypervisor_name", hypervisor.Present, name.View());
+    AppendBool(out, L"hypervisor_root_partition", hypervisor.RootPartition);
+    AppendBool(out, L"memory_integrity_running", windows.MemoryIntegrityRunning, windows.MemoryIntegrityKnown);
+    AppendBool(out, L"windows_virtualization_firmware_enabled", windows.FirmwareEnabled, windows.Meaningful);
+    AppendBool(out, L"windows_slat", windows.Slat, windows.Meaningful);
+    AppendText(out, L"system_manufacturer", Facts.System.Present, Facts.System.Manufacturer.View());
+    AppendText(out, L"system_product", Facts.System.Present, Facts.System.Product.View());
     AppendText(out, L"verdict", true, Result.Id);
     AppendText(out, L"verdict_text", true, Result.Text.View());
+    AppendField(out, L"exit_code");
+    out.AppendNumber(static_cast<unsigned long>(Ended.ExitCode));
+    AppendField(out, L"error");
+    if (Ended.HasError) {
+        out.AppendNumber(Ended.Error);
+    } else {
+        out.Append(L"null");
+    }
+    AppendText(out, L"error_text", Ended.Failed, Ended.ErrorText.View());
     out.Append(L"\n}\n");
     return out;
 }

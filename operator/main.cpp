@@ -10,28 +10,29 @@
 #include "operator/exit_codes.h"
 #include "operator/instance_lock.h"
 #include "operator/report_output.h"
+#include "operator/windows_facts.h"
 
 namespace {
 
-constexpr const wchar_t* Usage =
-    L"korimath 1.0.0.2 - is hardware virtualization (Intel VT-x, AMD-V) available and enabled?\n"
-    L"\n"
-    L"usage: korimath run [--json]      load the driver, print its report and a verdict, stop it; a service\n"
-    L"                                  run had to set up goes again, so only the report remains\n"
-    L"       korimath report [--json]   print the last report and its verdict (no elevation needed)\n"
-    L"       korimath install           keep the driver installed as kernel service korimath\n"
-    L"       korimath remove            stop and delete the service and its driver file (the report stays)\n"
-    L"\n"
-    L"The driver travels inside this program and is loaded only from System32\\drivers. install, run and\n"
-    L"remove need a prompt opened with \"Run as administrator\". Started from Explorer, korimath asks for\n"
-    L"elevation and does \"run\". --json prints one JSON object on standard output.\n"
-    L"\n"
-    L"Exit codes: 0 done, 2 usage, 3 not elevated or access denied, 4 driver cannot be written to\n"
-    L"System32\\drivers, 5 a service named korimath that cannot be replaced, 6 install failed, 7 start\n"
-    L"refused, 8 no report yet, 9 stop failed, 10 remove failed, 12 busy (another korimath install, run\n"
-    L"or remove). Failures print the Win32 error.\n";
+constexpr const char* Usage =
+    "korimath 1.0.0.2 - is hardware virtualization (Intel VT-x, AMD-V) available and enabled?\n"
+    "\n"
+    "usage: korimath run [--json]      load the driver, print its report and a verdict, stop it; a service\n"
+    "                                  run had to set up goes again, so only the report remains\n"
+    "       korimath report [--json]   print the last report and its verdict (no elevation needed)\n"
+    "       korimath install           keep the driver installed as kernel service korimath\n"
+    "       korimath remove            stop and delete the service and its driver file (the report stays)\n"
+    "\n"
+    "The driver travels inside this program and is loaded only from System32\\drivers. install, run and\n"
+    "remove need a prompt opened with \"Run as administrator\". Started from Explorer, korimath asks for\n"
+    "elevation and does \"run\". --json prints one JSON object on standard output.\n"
+    "\n"
+    "Exit codes: 0 done, 2 usage, 3 not elevated or access denied, 4 driver cannot be written to\n"
+    "System32\\drivers, 5 a service named korimath that cannot be replaced, 6 install failed, 7 start\n"
+    "refused, 8 no report yet, 9 stop failed, 10 remove failed, 12 busy (another korimath install, run\n"
+    "or remove), 13 not an x64 processor (Windows on Arm). Failures print the Win32 error.\n";
 
-int Perform(const CommandLine& Command, const Output& To)
+int Perform(const CommandLine& Command, Output& To)
 {
     switch (Command.Do) {
     case Action::Help:
@@ -39,24 +40,32 @@ int Perform(const CommandLine& Command, const Output& To)
         return ExitDone;
     case Action::Usage:
         WriteErr(Usage);
-        return ExitUsage;
+        return Refuse(To, L"usage: korimath run|report [--json], korimath install|remove", ExitUsage);
     case Action::Report:
-        return PrintReport(To);
     case Action::Run:
     case Action::Install:
     case Action::Remove:
         break;
     }
+    if (Command.Do != Action::Remove && !NativeMachineIsX64()) {
+        PrintReport(To);
+        return Refuse(To, L"not an x64 processor: korimath's x64 driver cannot load on Windows on Arm; nothing was "
+                          L"installed.",
+                      ExitNotX64);
+    }
+    if (Command.Do == Action::Report) {
+        return PrintReport(To);
+    }
     if (!IsElevated()) {
-        Say(To, {L"korimath: not elevated: this action loads or changes a kernel driver; run it from a command "
-                 L"prompt opened with \"Run as administrator\".\n"});
-        return ExitNotElevated;
+        return Refuse(To, L"not elevated: this action loads or changes a kernel driver; run it from a command prompt "
+                          L"opened with \"Run as administrator\".",
+                      ExitNotElevated);
     }
     const InstanceLock lock(InstanceLockTimeoutMs);
     if (!lock.Held()) {
-        Say(To, {L"korimath: busy: another korimath install, run or remove has not finished within 30 seconds; "
-                 L"try again when it has.\n"});
-        return ExitBusy;
+        return Refuse(To, L"busy: another korimath install, run or remove has not finished within 30 seconds; try "
+                          L"again when it has.",
+                      ExitBusy);
     }
     if (Command.Do == Action::Install) {
         return Install(To);
@@ -73,7 +82,7 @@ int wmain(int argc, wchar_t** argv)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
     CommandLine command = ParseCommandLine(argc, argv);
-    const Output to{command.Json};
+    Output to{command.Json, {}, {}};
     const Console where = DescribeConsole();
     // Double-clicked in Explorer: do the whole job, elevated.
     if (command.NoArguments && where.OwnedAlone) {
@@ -87,6 +96,9 @@ int wmain(int argc, wchar_t** argv)
         command.Do = Action::Run;
     }
     const int code = Perform(command, to);
+    if (command.Json) {
+        PrintJson(to, code);  // every outcome, failures too
+    }
     if (ShouldWaitForKey(command, where)) {
         WaitForKey();
     }

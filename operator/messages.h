@@ -25,5 +25,5 @@ enum Win32Error : unsigned long {
 };
 
 // nullptr for an error without a sentence of its own; the caller then prints
-// the system's own message text.
-const wchar_t* ExplainError(unsigned long Error);
+// the system's own message text. Plain ASCII.
+const char* ExplainError(unsigned long Error);

@@ -5,9 +5,7 @@
 
 #include "operator/console.h"
 #include "operator/exit_codes.h"
-#include "operator/hypervisor.h"
-#include "operator/json_report.h"
-#include "operator/verdict.h"
+#include "operator/windows_facts.h"
 
 namespace {
 
@@ -24,33 +22,12 @@ void ReadText(HKEY Key, const wchar_t* Name, FixedText<128>& Text, bool& Present
     }
 }
 
-CpuidRegisters QueryCpuid(std::uint32_t Leaf)
-{
-    int registers[4] = {};
-    __cpuidex(registers, static_cast<int>(Leaf), 0);
-    return CpuidRegisters{static_cast<std::uint32_t>(registers[0]), static_cast<std::uint32_t>(registers[1]),
-                          static_cast<std::uint32_t>(registers[2]), static_cast<std::uint32_t>(registers[3])};
-}
-
-void PrintValue(std::wstring_view Name, bool Present, std::wstring_view Data)
-{
-    if (Present) {
-        FixedText<256> line;
-        line.Append(L"  ");
-        line.Append(Name);
-        line.Append(Tail(L"              ", Name.size()));
-        line.Append(Data);
-        line.Append(L"\n");
-        WriteOut(line.View());
-    }
-}
-
-}  // namespace
-
 // Always the 64-bit view: a 32-bit caller would otherwise read WOW6432Node.
-Report ReadReport()
+// LastWrite: the key's last write time (FILETIME), 0 when unknown.
+Report ReadReport(std::uint64_t& LastWrite)
 {
     Report values;
+    LastWrite = 0;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ReportKeyName, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
         ERROR_SUCCESS) {
@@ -66,9 +43,85 @@ Report ReadReport()
             RegGetValueW(key, nullptr, ReportFlagNames[i], RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS;
         values.Flags[i].Value = data;
     }
+    FILETIME written{};
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, &written) == ERROR_SUCCESS) {
+        LastWrite = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    }
     RegCloseKey(key);
     return values;
 }
+
+CpuidRegisters QueryCpuid(std::uint32_t Leaf)
+{
+    int registers[4] = {};
+    __cpuidex(registers, static_cast<int>(Leaf), 0);
+    return CpuidRegisters{static_cast<std::uint32_t>(registers[0]), static_cast<std::uint32_t>(registers[1]),
+                          static_cast<std::uint32_t>(registers[2]), static_cast<std::uint32_t>(registers[3])};
+}
+
+void PrintLine(std::wstring_view Name, std::initializer_list<std::wstring_view> Parts)
+{
+    FixedText<512> line;
+    line.Append(L"  ");
+    line.Append(Name);
+    line.Append(Tail(L"                  ", Name.size()));
+    for (const std::wstring_view part : Parts) {
+        line.Append(part);
+    }
+    line.Append(L"\n");
+    WriteOut(line.View());
+}
+
+std::wstring_view YesNo(bool Value)
+{
+    return Value ? L"yes" : L"no";
+}
+
+void PrintFacts(const MachineFacts& Facts)
+{
+    const Report& values = Facts.Values;
+    if (values.KeyPresent) {
+        WriteOut(L"Report under HKLM\\Software\\Korimath:\n");
+        if (Facts.Freshness.Known) {
+            PrintLine(L"written", {Facts.Freshness.WrittenUtc.View(),
+                                   Facts.Freshness.ThisBoot ? L" (since Windows started)" : L" (before Windows started)"});
+        }
+        if (values.VendorPresent) {
+            PrintLine(L"CPU_Vendor", {values.Vendor.View()});
+        }
+        if (values.NamePresent) {
+            PrintLine(L"CPU_Name", {values.Name.View()});
+        }
+        for (unsigned i = 0; i < ReportFlagCount; ++i) {
+            FixedText<16> number;
+            number.AppendNumber(values.Flags[i].Value);
+            if (values.Flags[i].Present) {
+                PrintLine(ReportFlagNames[i], {number.View()});
+            }
+        }
+    }
+    WriteOut(L"Now:\n");
+    PrintLine(L"processor", {Facts.Processor.Vendor.View(), L" ", Facts.Processor.Brand.View()});
+    FixedText<2048> name;
+    AppendHypervisorName(name, Facts.Hypervisor);
+    PrintLine(L"hypervisor", {Facts.Hypervisor.Present ? name.View() : L"none reported by CPUID",
+                              Facts.Hypervisor.RootPartition ? L", Windows runs as its root partition"
+                              : Facts.Hypervisor.Present    ? L", Windows runs as its guest"
+                                                            : L""});
+    if (Facts.Windows.Meaningful) {
+        PrintLine(L"Windows says", {L"virtualization enabled in firmware: ", YesNo(Facts.Windows.FirmwareEnabled),
+                                    L", SLAT: ", YesNo(Facts.Windows.Slat)});
+    }
+    if (Facts.Windows.MemoryIntegrityKnown) {
+        PrintLine(L"memory integrity", {Facts.Windows.MemoryIntegrityRunning ? L"on" : L"off"});
+    }
+    if (Facts.System.Present) {
+        PrintLine(L"system", {Facts.System.Manufacturer.View(), L" ", Facts.System.Product.View()});
+    }
+}
+
+}  // namespace
 
 void EnsureReportKey()
 {
@@ -79,40 +132,46 @@ void EnsureReportKey()
     }
 }
 
+MachineFacts GatherFacts(const DriverLoad& Driver)
+{
+    MachineFacts facts;
+    std::uint64_t lastWrite = 0;
+    facts.Values = ReadReport(lastWrite);
+    KeepOwnVendorsValues(facts.Values);
+    facts.Processor = ReadProcessorIdentity(QueryCpuid);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    facts.Freshness = AssessFreshness(facts.Values, facts.Processor, lastWrite,
+                                      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime,
+                                      GetTickCount64());
+    facts.Hypervisor = ReadHypervisorFacts(QueryCpuid);
+    facts.Windows = ReadWindowsView(facts.Hypervisor.Present);
+    facts.System = ReadSystemIdentity();
+    facts.NativeX64 = NativeMachineIsX64();
+    facts.Driver = Driver;
+    return facts;
+}
+
 int PrintReport(const Output& To)
 {
-    const Report values = ReadReport();
-    const HypervisorFacts hypervisor = ReadHypervisorFacts(QueryCpuid);
-    const Verdict verdict = DecideVerdict(values, hypervisor);
-    const int code = values.KeyPresent && values.VendorPresent ? ExitDone : ExitNoReport;
-    if (To.Json) {
-        WriteOut(FormatJsonReport(values, hypervisor, verdict).View());
-        return code;
+    const MachineFacts facts = GatherFacts(To.Driver);
+    const int code = facts.Values.KeyPresent && facts.Values.VendorPresent ? ExitDone : ExitNoReport;
+    if (!To.Json) {
+        const Verdict verdict = DecideVerdict(facts);
+        PrintFacts(facts);
+        WriteOut(L"Verdict (");
+        WriteOut(verdict.Id);
+        WriteOut(L"):\n  ");
+        WriteOut(verdict.Text.View());
+        WriteOut(L"\n");
     }
-    if (values.KeyPresent) {
-        WriteOut(L"Report under HKLM\\Software\\Korimath:\n");
-        PrintValue(L"CPU_Vendor", values.VendorPresent, values.Vendor.View());
-        PrintValue(L"CPU_Name", values.NamePresent, values.Name.View());
-        for (unsigned i = 0; i < ReportFlagCount; ++i) {
-            FixedText<16> number;
-            number.AppendNumber(values.Flags[i].Value);
-            PrintValue(ReportFlagNames[i], values.Flags[i].Present, number.View());
-        }
-    }
-    WriteOut(L"Hypervisor: ");
-    if (!hypervisor.Present) {
-        WriteOut(L"none reported by CPUID\n");
-    } else {
-        WriteOut(HypervisorDisplayName(hypervisor));
-        WriteOut(L" (\"");
-        WriteOut(hypervisor.Vendor.View());
-        WriteOut(hypervisor.RootPartition ? L"\"), Windows runs as its root partition\n"
-                                          : L"\"), Windows runs as its guest\n");
-    }
-    WriteOut(L"Verdict (");
-    WriteOut(verdict.Id);
-    WriteOut(L"):\n  ");
-    WriteOut(verdict.Text.View());
-    WriteOut(L"\n");
     return code;
+}
+
+void PrintJson(const Output& To, int ExitCode)
+{
+    const MachineFacts facts = GatherFacts(To.Driver);
+    Outcome ended = To.Ended;
+    ended.ExitCode = ExitCode;
+    WriteOut(FormatJsonReport(facts, DecideVerdict(facts), ended).View());
 }

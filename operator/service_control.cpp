@@ -84,7 +84,7 @@ DWORD QueryImagePath(SC_HANDLE Service, WideBuffer& Path)
     if (!Path.Reserve(image.size() + 1)) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    image.copy(Path.Data(), image.size());
+    std::char_traits<wchar_t>::copy(Path.Data(), image.data(), image.size());
     Path.SetLength(image.size());
     return ERROR_SUCCESS;
 }

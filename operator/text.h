@@ -6,37 +6,29 @@
 #include <cstddef>
 #include <string_view>
 
+// The work of FixedText, once for every capacity (text.cpp): inlined at each
+// call it made the program a tenth larger.
+struct TextSpan {
+    wchar_t* Chars;
+    std::size_t Capacity;
+    std::size_t& Length;
+    bool& Truncated;
+};
+void AppendWide(TextSpan Text, std::wstring_view Part);
+void AppendAscii(TextSpan Text, std::string_view Part);  // plain ASCII, widened
+void AppendDecimal(TextSpan Text, unsigned long Number);
+
 template <std::size_t Capacity>
 struct FixedText {
     wchar_t Chars[Capacity] = {};
     std::size_t Length = 0;
     bool Truncated = false;  // an Append did not fit and was cut short
 
-    void Append(std::wstring_view Part)
-    {
-        for (const wchar_t c : Part) {
-            if (Length + 1 >= Capacity) {
-                Truncated = true;
-                break;
-            }
-            Chars[Length++] = c;
-        }
-        Chars[Length] = 0;
-    }
-
-    void AppendNumber(unsigned long Number)
-    {
-        wchar_t digits[24];
-        std::size_t count = 0;
-        do {
-            digits[count++] = static_cast<wchar_t>(L'0' + Number % 10);
-            Number /= 10;
-        } while (Number != 0);
-        while (count != 0) {
-            const wchar_t digit = digits[--count];
-            Append(std::wstring_view(&digit, 1));
-        }
-    }
+    void Append(std::wstring_view Part) { AppendWide(Span(), Part); }
+    // English texts are kept as single-byte literals, half the size in the
+    // program.
+    void Append(std::string_view Ascii) { AppendAscii(Span(), Ascii); }
+    void AppendNumber(unsigned long Number) { AppendDecimal(Span(), Number); }
 
     void Clear()
     {
@@ -47,6 +39,9 @@ struct FixedText {
 
     std::wstring_view View() const { return std::wstring_view(Chars, Length); }
     const wchar_t* CStr() const { return Chars; }
+
+private:
+    TextSpan Span() { return TextSpan{Chars, Capacity, Length, Truncated}; }
 };
 
 // substr without its out-of-range exception, whose runtime support would

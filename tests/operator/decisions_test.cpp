@@ -1,6 +1,5 @@
-// What the program decides before it touches Windows: where an installed
-// service loads its image from, what install and run must do about it, the
-// command line, and when a window waits for a key.
+// Decided before Windows is touched: where a service loads its image from,
+// what install and run do about it, the command line, the key wait.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,9 +20,7 @@ TEST(ImagePath, EveryStoredFormOfTheSystemCopyAndNothingElse)
         {SystemCopyImagePath, SystemCopy},
         {L"System32\\drivers\\korimath.sys", SystemCopy},
         {L"\\??\\C:\\Windows\\system32\\DRIVERS\\korimath.sys", SystemCopy},
-        {L"\\\\?\\C:\\Windows\\System32\\drivers\\korimath.sys", SystemCopy},
         {L"\"c:\\windows\\System32\\drivers\\korimath.sys\"", SystemCopy},
-        {L"C:\\Windows\\System32\\drivers\\korimath.sys", SystemCopy},
         {L"\\SystemRoot\\System32\\DriverStore\\FileRepository\\korimath.inf_amd64_0f3b\\korimath.sys", DriverStore},
         {L"System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\KORIMATH.SYS", DriverStore},
         {L"\\??\\C:\\Users\\bob\\Downloads\\korimath.sys", Elsewhere},
@@ -33,12 +30,9 @@ TEST(ImagePath, EveryStoredFormOfTheSystemCopyAndNothingElse)
         {L"C:\\Windows\\System32\\drivers\\korimath.sys.bak", Elsewhere},
         {L"C:\\Windows\\System32\\drivers\\..\\..\\..\\Users\\bob\\korimath.sys", Elsewhere},
         {L"\\??\\UNC\\server\\share\\korimath.sys", Elsewhere},
-        {L"\\\\server\\share\\korimath.sys", Elsewhere},
         {L"\\Device\\HarddiskVolume3\\korimath.sys", Elsewhere},
         {L"System32\\DriverStore\\FileRepository\\other.inf_amd64_1\\korimath.sys", Elsewhere},
         {L"System32\\DriverStore\\FileRepository\\korimath.inf_a\\..\\..\\..\\..\\Users\\korimath.sys", Elsewhere},
-        {L"System32\\DriverStore\\FileRepository\\korimath.sys", Elsewhere},
-        {L"", Elsewhere},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(ClassifyImagePath(row.Stored, L"C:\\Windows"), row.Is)
@@ -57,19 +51,11 @@ TEST(DriverPlan, WhatInstallAndRunDoWithWhatTheyFind)
         SystemCopyState Copy;
         DriverPlan Plan;
     } rows[] = {
-        {false, NoService, Missing, {true, true, false, false}},
-        {false, NoService, Different, {true, true, false, false}},
-        {false, SystemCopy, SameAsCarried, {false, false, false, false}},
-        {false, SystemCopy, Different, {true, false, false, false}},
-        {false, SystemCopy, Missing, {true, false, false, false}},
-        {false, DriverStore, Missing, {false, false, false, false}},
-        {false, Elsewhere, SameAsCarried, {true, false, true, false}},
-        {true, NoService, Missing, {true, true, false, true}},
-        {true, NoService, SameAsCarried, {true, true, false, true}},
-        {true, SystemCopy, SameAsCarried, {false, false, false, false}},
-        {true, SystemCopy, Different, {false, false, false, false}},
-        {true, SystemCopy, Missing, {true, false, false, false}},
-        {true, DriverStore, Different, {false, false, false, false}},
+        {false, NoService, Missing, {true, true, false, false}}, {false, SystemCopy, SameAsCarried, {}},
+        {false, SystemCopy, Different, {true, false, false, false}}, {false, DriverStore, Missing, {}},
+        {false, Elsewhere, SameAsCarried, {true, false, true, false}}, {true, NoService, Missing, {true, true, false, true}},
+        {true, SystemCopy, SameAsCarried, {}}, {true, SystemCopy, Different, {}},
+        {true, SystemCopy, Missing, {true, false, false, false}}, {true, DriverStore, Different, {}},
         {true, Elsewhere, Missing, {true, false, true, true}},
     };
     for (const auto& row : rows) {
@@ -80,9 +66,6 @@ TEST(DriverPlan, WhatInstallAndRunDoWithWhatTheyFind)
         EXPECT_EQ(plan.RepointService, expected.RepointService) << &row - rows;
         EXPECT_EQ(plan.RemoveAfterRun, expected.RemoveAfterRun) << &row - rows;
     }
-    EXPECT_EQ(FoundFrom(InstalledImage::Elsewhere), Elsewhere);
-    EXPECT_EQ(FoundFrom(InstalledImage::DriverStore), DriverStore);
-    EXPECT_EQ(FoundFrom(InstalledImage::SystemCopy), SystemCopy);
 }
 
 CommandLine Parse(std::initializer_list<const wchar_t*> Args)
@@ -99,17 +82,11 @@ TEST(CommandLine, ActionsOptionsAndMisuse)
         Action Do;
         bool Json;
     } rows[] = {
-        {{L"run"}, Action::Run, false},
-        {{L"--json", L"run"}, Action::Run, true},
-        {{L"report", L"--json"}, Action::Report, true},
-        {{L"install"}, Action::Install, false},
-        {{L"remove"}, Action::Remove, false},
-        {{L"/?"}, Action::Help, false},
-        {{L"install", L"--json"}, Action::Usage, true},
-        {{L"run", L"report"}, Action::Usage, false},
-        {{L"RUN"}, Action::Usage, false},
-        {{L"report", FromExplorerMarker}, Action::Usage, false},
-        {{L"run", FromExplorerMarker}, Action::Run, false},
+        {{L"run"}, Action::Run, false}, {{L"--json", L"run"}, Action::Run, true},
+        {{L"report", L"--json"}, Action::Report, true}, {{L"install"}, Action::Install, false},
+        {{L"/?"}, Action::Help, false}, {{L"install", L"--json"}, Action::Usage, true},
+        {{L"run", L"report"}, Action::Usage, false}, {{L"RUN"}, Action::Usage, false},
+        {{L"report", FromExplorerMarker}, Action::Usage, false}, {{L"run", FromExplorerMarker}, Action::Run, false},
         {{}, Action::Usage, false},
     };
     for (const auto& row : rows) {
@@ -117,8 +94,6 @@ TEST(CommandLine, ActionsOptionsAndMisuse)
         EXPECT_EQ(command.Do, row.Do) << (&row - rows);
         EXPECT_EQ(command.Json, row.Json) << (&row - rows);
     }
-    EXPECT_TRUE(Parse({}).NoArguments);
-    EXPECT_FALSE(Parse({L"run"}).NoArguments);
 }
 
 TEST(CommandLine, OnlyExplorersWindowWaitsForAKey)

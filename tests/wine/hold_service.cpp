@@ -1,6 +1,5 @@
-// Holds what another program would hold for a few seconds: a handle to a
-// service, as an open Services console does (a deletion cannot complete
-// until it lets go), or a named mutex, as another korimath.exe does.
+// Holds for a few seconds a service handle, as an open Services console does,
+// or a named mutex, as another korimath.exe does.
 // usage: hold_service service NAME SECONDS | hold_service mutex NAME SECONDS
 #include <windows.h>
 
