@@ -2,7 +2,7 @@
 
 namespace {
 
-// Microsoft's Hypervisor Top Level Functional Specification, "Hypervisor
+// Microsoft's hypervisor TLFS (Top Level Functional Spec), "Hypervisor
 // Discovery": CPUID.1:ECX bit 31 set means a hypervisor is present (Intel's
 // SDM Vol. 2A marks the bit reserved; every hypervisor sets it for guests).
 constexpr std::uint32_t HypervisorPresentBit = 31;

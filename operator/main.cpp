@@ -40,7 +40,9 @@ int Perform(const CommandLine& Command, Output& To)
         return ExitDone;
     case Action::Usage:
         WriteErr(Usage);
-        return Refuse(To, L"usage: korimath run|report [--json], korimath install|remove", ExitUsage);
+        // With --json the object says so too; on a console the usage text is enough.
+        return To.Json ? Refuse(To, L"usage: korimath run|report [--json], korimath install|remove", ExitUsage)
+                       : ExitUsage;
     case Action::Report:
     case Action::Run:
     case Action::Install:

@@ -154,18 +154,20 @@ MachineFacts GatherFacts(const DriverLoad& Driver)
 
 int PrintReport(const Output& To)
 {
-    const MachineFacts facts = GatherFacts(To.Driver);
-    const int code = facts.Values.KeyPresent && facts.Values.VendorPresent ? ExitDone : ExitNoReport;
-    if (!To.Json) {
-        const Verdict verdict = DecideVerdict(facts);
-        PrintFacts(facts);
-        WriteOut(L"Verdict (");
-        WriteOut(verdict.Id);
-        WriteOut(L"):\n  ");
-        WriteOut(verdict.Text.View());
-        WriteOut(L"\n");
+    if (To.Json) {
+        std::uint64_t lastWrite = 0;  // PrintJson gathers the rest once, at the end
+        const Report values = ReadReport(lastWrite);
+        return values.KeyPresent && values.VendorPresent ? ExitDone : ExitNoReport;
     }
-    return code;
+    const MachineFacts facts = GatherFacts(To.Driver);
+    const Verdict verdict = DecideVerdict(facts);
+    PrintFacts(facts);
+    WriteOut(L"Verdict (");
+    WriteOut(verdict.Id);
+    WriteOut(L"):\n  ");
+    WriteOut(verdict.Text.View());
+    WriteOut(L"\n");
+    return facts.Values.KeyPresent && facts.Values.VendorPresent ? ExitDone : ExitNoReport;
 }
 
 void PrintJson(const Output& To, int ExitCode)
