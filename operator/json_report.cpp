@@ -50,7 +50,7 @@ void AppendBool(JsonText& Out, std::wstring_view Name, bool Value, bool Known = 
 JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, const Outcome& Ended)
 {
     const Report& values = Facts.Values;
-    const bool reported = values.KeyPresent && values.VendorPresent;
+    const bool reported = values.Written();
     const ReportFreshness& fresh = Facts.Freshness;
     const HypervisorFacts& hypervisor = Facts.Hypervisor;
     const WindowsView& windows = Facts.Windows;

@@ -31,6 +31,8 @@ struct Report {
     FixedText<128> Name;    // CPU_Name
     FlagValue Flags[ReportFlagCount];
 
+    // The key alone, without CPU_Vendor, holds no report (the program itself creates the key).
+    bool Written() const { return KeyPresent && VendorPresent; }
     const FlagValue& operator[](ReportFlag Which) const { return Flags[static_cast<unsigned>(Which)]; }
     FlagValue& operator[](ReportFlag Which) { return Flags[static_cast<unsigned>(Which)]; }
 };

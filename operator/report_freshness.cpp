@@ -46,7 +46,7 @@ ReportFreshness AssessFreshness(const Report& Values, const ProcessorIdentity& N
                                 std::uint64_t Clock, std::uint64_t UptimeMs)
 {
     ReportFreshness freshness;
-    if (!Values.KeyPresent || !Values.VendorPresent) {
+    if (!Values.Written()) {
         return freshness;
     }
     freshness.MatchesProcessor = Values.Vendor.View() == Now.Vendor.View() &&

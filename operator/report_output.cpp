@@ -157,7 +157,7 @@ int PrintReport(const Output& To)
     if (To.Json) {
         std::uint64_t lastWrite = 0;  // PrintJson gathers the rest once, at the end
         const Report values = ReadReport(lastWrite);
-        return values.KeyPresent && values.VendorPresent ? ExitDone : ExitNoReport;
+        return values.Written() ? ExitDone : ExitNoReport;
     }
     const MachineFacts facts = GatherFacts(To.Driver);
     const Verdict verdict = DecideVerdict(facts);
@@ -167,7 +167,7 @@ int PrintReport(const Output& To)
     WriteOut(L"):\n  ");
     WriteOut(verdict.Text.View());
     WriteOut(L"\n");
-    return facts.Values.KeyPresent && facts.Values.VendorPresent ? ExitDone : ExitNoReport;
+    return facts.Values.Written() ? ExitDone : ExitNoReport;
 }
 
 void PrintJson(const Output& To, int ExitCode)

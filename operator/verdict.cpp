@@ -130,7 +130,7 @@ Verdict DecideVerdict(const MachineFacts& Facts)
         return WithoutDriver(Facts);
     }
     const Report& values = Facts.Values;
-    if (!values.KeyPresent || !values.VendorPresent) {
+    if (!values.Written()) {
         return Make(L"no-report", "No report yet: HKLM\\Software\\Korimath holds no processor values. Run "
                                   "\"korimath run\" from a command prompt opened with \"Run as administrator\".");
     }
