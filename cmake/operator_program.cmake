@@ -1,6 +1,6 @@
 # korimath.exe: the operator's console program, an x64 exe that imports only
 # Windows' own DLLs and carries korimath.sys as a resource. No C runtime
-# start-up code (operator/entry.cpp); the C++ headers come from Debian's
+# start-up code (operator/win32/entry.cpp); the C++ headers come from Debian's
 # mingw-w64 g++ (win32 threads), which clang does not find by itself.
 set(KORIMATH_MINGW_GCC /usr/lib/gcc/x86_64-w64-mingw32/12-win32)
 
@@ -10,16 +10,16 @@ set(KORIMATH_CARRIED_DRIVER "" CACHE FILEPATH "korimath.sys to carry inside kori
 
 add_executable(korimath_exe ${KORIMATH_OPERATOR_SOURCES}
     operator/actions.cpp
-    operator/console.cpp
-    operator/driver_file.cpp
-    operator/elevation.cpp
-    operator/instance_lock.cpp
-    operator/output.cpp
-    operator/report_output.cpp
-    operator/service_control.cpp
-    operator/windows_facts.cpp
+    operator/win32/console.cpp
+    operator/win32/driver_file.cpp
+    operator/win32/elevation.cpp
+    operator/win32/instance_lock.cpp
+    operator/win32/output.cpp
+    operator/win32/report_output.cpp
+    operator/win32/service_control.cpp
+    operator/win32/windows_facts.cpp
     operator/main.cpp
-    operator/entry.cpp
+    operator/win32/entry.cpp
     driver/load_config.S
     operator/korimath_exe.rc)
 set_target_properties(korimath_exe PROPERTIES OUTPUT_NAME korimath LINKER_LANGUAGE CXX)

@@ -1,10 +1,10 @@
 #include "operator/actions.h"
 
-#include "operator/driver_file.h"
-#include "operator/exit_codes.h"
-#include "operator/messages.h"
-#include "operator/report_output.h"
-#include "operator/service_control.h"
+#include "operator/win32/driver_file.h"
+#include "operator/decisions/exit_codes.h"
+#include "operator/decisions/messages.h"
+#include "operator/win32/report_output.h"
+#include "operator/win32/service_control.h"
 
 namespace {
 
@@ -132,9 +132,9 @@ int RunDriver(Output& To)
     }
     EnsureReportKey();
     DWORD error = StartAndWait(ready.Service.Get());
+    To.Driver = DriverLoad{true, error != ERROR_SUCCESS, error};
     if (error != ERROR_SUCCESS) {
         SayError(To, L"start refused", error);
-        To.Driver = DriverLoad{true, error};
         if (ready.Plan.RemoveAfterRun) {
             Uninstall(To, ready.Manager.Get(), ready.Service, ready.CopyPath);
         }

@@ -2,7 +2,7 @@
 // driver, through the service control manager. Each returns its exit code.
 #pragma once
 
-#include "operator/output.h"
+#include "operator/win32/output.h"
 
 int Install(Output& To);
 int RunDriver(Output& To);

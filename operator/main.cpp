@@ -4,13 +4,13 @@
 #include <windows.h>
 
 #include "operator/actions.h"
-#include "operator/command_line.h"
-#include "operator/console.h"
-#include "operator/elevation.h"
-#include "operator/exit_codes.h"
-#include "operator/instance_lock.h"
-#include "operator/report_output.h"
-#include "operator/windows_facts.h"
+#include "operator/decisions/command_line.h"
+#include "operator/win32/console.h"
+#include "operator/win32/elevation.h"
+#include "operator/decisions/exit_codes.h"
+#include "operator/win32/instance_lock.h"
+#include "operator/win32/report_output.h"
+#include "operator/win32/windows_facts.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ int Perform(const CommandLine& Command, Output& To)
     case Action::Remove:
         break;
     }
-    if (Command.Do != Action::Remove && !NativeMachineIsX64()) {
+    if (RefusedOffX64(Command.Do) && !NativeMachineIsX64()) {
         PrintReport(To);
         return Refuse(To, L"not an x64 processor: korimath's x64 driver cannot load on Windows on Arm; nothing was "
                           L"installed.",

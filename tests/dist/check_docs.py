@@ -11,7 +11,7 @@ import os
 import re
 import sys
 
-TEXTS = ["README.md", "dist/README-Windows.txt", "operator/messages.cpp", "scripts/sign", "scripts/bundle",
+TEXTS = ["README.md", "dist/README-Windows.txt", "operator/decisions/messages.cpp", "scripts/sign", "scripts/bundle",
          "scripts/submission"]
 
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "operator/command_line.h"
-#include "operator/driver_plan.h"
+#include "operator/decisions/command_line.h"
+#include "operator/decisions/driver_plan.h"
 
 namespace {
 
@@ -93,6 +93,12 @@ TEST(CommandLine, ActionsOptionsAndMisuse)
         const CommandLine command = Parse(row.Args);
         EXPECT_EQ(command.Do, row.Do) << (&row - rows);
         EXPECT_EQ(command.Json, row.Json) << (&row - rows);
+    }
+    for (const Action refused : {Action::Report, Action::Run, Action::Install}) {
+        EXPECT_TRUE(RefusedOffX64(refused));
+    }
+    for (const Action allowed : {Action::Remove, Action::Help, Action::Usage}) {
+        EXPECT_FALSE(RefusedOffX64(allowed));
     }
 }
 

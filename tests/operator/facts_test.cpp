@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "operator/report_freshness.h"
-#include "operator/smbios.h"
+#include "operator/decisions/cpuid_features.h"
+#include "operator/decisions/report_freshness.h"
+#include "operator/decisions/smbios.h"
+#include "operator/decisions/windows_view.h"
 
 namespace {
 
@@ -26,6 +28,71 @@ TEST(ProcessorIdentity, AsTheDriverFormsIt)
     const ProcessorIdentity identity = ReadProcessorIdentity(IdentityLeaves);
     EXPECT_EQ(std::wstring(identity.Vendor.View()), L"GenuineIntel");
     EXPECT_EQ(std::wstring(identity.Brand.View()), L"Intel(R) Xeon(R) Processor");
+}
+
+// Leaf 1 EAX/ECX, the highest extended leaf, 0x80000001 ECX, 0x8000000A EDX.
+struct Leaves {
+    std::uint32_t Eax1, Ecx1, HighestExtended, Ecx80000001, Edx8000000A;
+};
+Leaves Current;
+
+CpuidRegisters FeatureLeaves(std::uint32_t Leaf)
+{
+    switch (Leaf) {
+    case 1:
+        return {Current.Eax1, 0, Current.Ecx1, 0};
+    case 0x80000000:
+        return {Current.HighestExtended, 0, 0, 0};
+    case 0x80000001:
+        return {0, 0, Current.Ecx80000001, 0};
+    case 0x8000000A:
+        return {0, 0, 0, Current.Edx8000000A};
+    }
+    return {0xDEAD, 0xDEAD, 0xDEAD, 0xDEAD};  // as a leaf past the highest would answer: garbage
+}
+
+TEST(CpuidFeatures, BitsFamilyAndOnlyLeavesThatExist)
+{
+    const struct {
+        const char* Case;
+        Leaves Cpu;
+        CpuidFeatures Expected;
+    } rows[] = {
+        {"intel with vmx, smx", {0x906A3, 0x60, 0x80000008, 0, 0}, {true, true, 6, true, false, false, false}},
+        {"intel, vmx alone", {0x906A3, 0x20, 0x80000008, 0, 1}, {true, false, 6, true, false, false, false}},
+        {"zen 3 with svm and np", {0xA20F10, 0, 0x80000021, 4, 1}, {false, false, 0x19, true, true, true, true}},
+        {"zen without np", {0x800F12, 0, 0x8000001F, 4, 0}, {false, false, 0x17, true, true, true, false}},
+        {"svm clear: leaf 8000000Ah reserved", {0xA20F10, 0, 0x80000021, 0, 1}, {false, false, 0x19, true, false, false, false}},
+        {"no extended leaves", {0x6FB, 0x20, 0x4, 4, 1}, {true, false, 6, false, false, false, false}},
+        {"extended range ends before 8000000Ah", {0x40F33, 0, 0x80000008, 4, 1}, {false, false, 0xF, true, true, false, false}},
+    };
+    for (const auto& row : rows) {
+        Current = row.Cpu;
+        const CpuidFeatures got = ReadCpuidFeatures(FeatureLeaves);
+        const CpuidFeatures& want = row.Expected;
+        EXPECT_EQ(got.Vmx, want.Vmx) << row.Case;
+        EXPECT_EQ(got.Smx, want.Smx) << row.Case;
+        EXPECT_EQ(got.Family, want.Family) << row.Case;
+        EXPECT_EQ(got.SvmKnown, want.SvmKnown) << row.Case;
+        EXPECT_EQ(got.Svm, want.Svm) << row.Case;
+        EXPECT_EQ(got.NestedPagingKnown, want.NestedPagingKnown) << row.Case;
+        EXPECT_EQ(got.NestedPaging, want.NestedPaging) << row.Case;
+    }
+}
+
+TEST(WindowsView, EachFeatureNumberAndMemoryIntegrity)
+{
+    static unsigned long present;  // the one feature IsProcessorFeaturePresent answers yes for
+    const ProcessorFeatureQuery query = [](unsigned long Feature) { return Feature == present; };
+    const unsigned long hvci = 0x400, other = 0x3FF;
+    present = 21;  // PF_VIRT_FIRMWARE_ENABLED
+    WindowsView view = DecideWindowsView(false, query, &hvci);
+    EXPECT_TRUE(view.Meaningful && view.FirmwareEnabled && !view.Slat && view.MemoryIntegrityRunning);
+    present = 20;  // PF_SECOND_LEVEL_ADDRESS_TRANSLATION
+    view = DecideWindowsView(false, query, &other);
+    EXPECT_TRUE(!view.FirmwareEnabled && view.Slat && view.MemoryIntegrityKnown && !view.MemoryIntegrityRunning);
+    view = DecideWindowsView(true, query, nullptr);
+    EXPECT_TRUE(!view.Meaningful && !view.Slat && !view.MemoryIntegrityKnown);
 }
 
 Report Reported(const wchar_t* Vendor, const wchar_t* Name)
@@ -53,6 +120,8 @@ TEST(ReportFreshness, ThisBootThisProcessorAndTheTimeItNames)
         {"written an hour after the boot", same, Written, Written + Hour, 2 * 3'600'000, true, true, true},
         {"written an hour before the boot", same, Written, Written + 2 * Hour, 3'600'000, true, false, true},
         {"written during the boot's first seconds", same, Written, Written + Hour, 3'600'000 + 2000, true, true, true},
+        {"clock and tick count drift apart", same, Written, Written + Hour, 3'600'000 - 3000, true, true, true},
+        {"six seconds before the boot", same, Written, Written + Hour, 3'600'000 - 6000, true, false, true},
         {"write time unknown", same, 0, Written, 1000, false, true, true},
         {"another brand", Reported(L"GenuineIntel", L"Intel(R) Core(TM) i7"), Written, Written, 1000, true, true,
          false},
@@ -146,6 +215,7 @@ TEST(Smbios, MalformedTablesGiveNothingMadeUp)
         {"structure shorter than its header", Table({Bios, badLength}), false},
         {"cut inside the structure's declared length", std::vector<unsigned char>(whole.begin(), whole.begin() + 27),
          false},
+        {"cut one byte short of it", std::vector<unsigned char>(whole.begin(), whole.begin() + 28), false},
         {"strings without their final NUL", Table({{0, 4, 0, 0, 'S', 'e', 'a'}}), false},
         {"a string number past the strings", Table({badString}), true},
     };

@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <string>
 
-#include "operator/json_report.h"
-#include "operator/messages.h"
+#include "operator/decisions/json_report.h"
+#include "operator/decisions/messages.h"
 
 namespace {
 
@@ -47,6 +47,8 @@ TEST(JsonReport, EveryFieldWithNullsAndEscapes)
     facts.Windows.FirmwareEnabled = true;  // meaningless under a hypervisor
     facts.System.Present = true;
     facts.System.Manufacturer.Append(L"QEMU");
+    facts.Cpu.Vmx = true;
+    facts.Driver = DriverLoad{true, true, 577};
     Verdict verdict;
     verdict.Id = L"driver-not-loaded";
     verdict.Text.Append(L"line\none\x01");
@@ -64,7 +66,10 @@ TEST(JsonReport, EveryFieldWithNullsAndEscapes)
               L"  \"hypervisor_root_partition\": false,\n  \"memory_integrity_running\": false,\n"
               L"  \"windows_virtualization_firmware_enabled\": null,\n  \"windows_slat\": null,\n"
               L"  \"system_manufacturer\": \"QEMU\",\n  \"system_product\": \"\",\n"
+              L"  \"cpuid_vmx\": 1,\n  \"cpuid_smx\": 0,\n  \"cpuid_svm\": null,\n  \"cpuid_nested_paging\": null,\n"
+              L"  \"driver_loaded\": false,\n"
               L"  \"verdict\": \"driver-not-loaded\",\n  \"verdict_text\": \"line\\u000aone\\u0001\",\n"
+              L"  \"verdict_refined_by_driver\": false,\n"
               L"  \"exit_code\": 7,\n  \"error\": 577,\n  \"error_text\": \"start refused: \\\"x\\\\y\\\"\"\n}\n");
 }
 
@@ -75,9 +80,13 @@ TEST(JsonReport, AReportAndWindowsView)
     facts.Values.KeyPresent = facts.Values.VendorPresent = facts.Freshness.Known = true;
     facts.Freshness.WrittenUtc.Append(L"2026-12-07T06:15:45Z");
     facts.Windows.Meaningful = facts.Windows.FirmwareEnabled = true;
-    const std::wstring json(FormatJsonReport(facts, Verdict{}, Outcome{}).View());
+    Outcome refused{2, true, false, 0, {}};  // a refusal without a Win32 error
+    refused.ErrorText.Append(L"usage");
+    const std::wstring json(FormatJsonReport(facts, Verdict{}, refused).View());
     for (const wchar_t* field : {L"\"report_written\": \"2026-12-07T06:15:45Z\"", L"\"report_this_boot\": true",
-                                 L"\"windows_virtualization_firmware_enabled\": true", L"\"windows_slat\": false"}) {
+                                 L"\"windows_virtualization_firmware_enabled\": true", L"\"windows_slat\": false",
+                                 L"\"hypervisor_vendor\": null", L"\"hypervisor_name\": null", L"\"error\": null",
+                                 L"\"error_text\": \"usage\"", L"\"driver_loaded\": null", L"\"cpuid_svm\": null"}) {
         EXPECT_NE(json.find(field), std::wstring::npos) << std::string(field, field + std::wcslen(field));
     }
 }

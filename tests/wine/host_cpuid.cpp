@@ -57,7 +57,7 @@ int main()
     const bool behind = second > 0x40000100 && second < 0x40000200;
     const bool root = hypervisor == "Microsoft Hv" && Reg(0x40000000, Eax) >= 0x40000003 &&
                       (Reg(0x40000003, Ebx) & 0x401001) == 0x1001 && !behind;
-    std::printf("leaf1_ecx=%u\nleaf80000001_ecx=%u\nleaf8000000a_edx=%u\nhypervisor_root=%d\n", Reg(1, Ecx),
-                Reg(0x80000001, Ecx), Reg(0x8000000A, Edx), root ? 1 : 0);
+    std::printf("leaf1_ecx=%u\nleaf80000000_eax=%u\nleaf80000001_ecx=%u\nleaf8000000a_edx=%u\nhypervisor_root=%d\n",
+                Reg(1, Ecx), Reg(0x80000000, Eax), Reg(0x80000001, Ecx), Reg(0x8000000A, Edx), root ? 1 : 0);
     return 0;
 }

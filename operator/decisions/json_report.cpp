@@ -1,0 +1,113 @@
+#include "operator/decisions/json_report.h"
+
+namespace {
+
+void AppendString(JsonText& Out, std::wstring_view Text)
+{
+    Out.Append(L"\"");
+    for (const wchar_t c : Text) {
+        if (c == L'"' || c == L'\\') {
+            const wchar_t escaped[] = {L'\\', c};
+            Out.Append(std::wstring_view(escaped, 2));
+        } else if (c < 0x20) {
+            // RFC 8259: control characters only as \u escapes.
+            const wchar_t* hex = L"0123456789abcdef";
+            const wchar_t escaped[] = {L'\\', L'u', L'0', L'0', hex[(c >> 4) & 0xF], hex[c & 0xF]};
+            Out.Append(std::wstring_view(escaped, 6));
+        } else {
+            Out.Append(std::wstring_view(&c, 1));
+        }
+    }
+    Out.Append(L"\"");
+}
+
+void AppendField(JsonText& Out, std::wstring_view Name)
+{
+    Out.Append(Out.Length > 1 ? L",\n  " : L"\n  ");
+    AppendString(Out, Name);
+    Out.Append(L": ");
+}
+
+void AppendText(JsonText& Out, std::wstring_view Name, bool Present, std::wstring_view Text)
+{
+    AppendField(Out, Name);
+    if (Present) {
+        AppendString(Out, Text);
+    } else {
+        Out.Append(L"null");
+    }
+}
+
+// true, false, or null when Known is false.
+void AppendBool(JsonText& Out, std::wstring_view Name, bool Value, bool Known = true)
+{
+    AppendField(Out, Name);
+    Out.Append(!Known ? L"null" : Value ? L"true" : L"false");
+}
+
+// 0 or 1, or null when Known is false.
+void AppendBit(JsonText& Out, std::wstring_view Name, bool Value, bool Known = true)
+{
+    AppendField(Out, Name);
+    Out.Append(!Known ? L"null" : Value ? L"1" : L"0");
+}
+
+}  // namespace
+
+JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, const Outcome& Ended)
+{
+    const Report& values = Facts.Values;
+    const bool reported = values.Written();
+    const ReportFreshness& fresh = Facts.Freshness;
+    const HypervisorFacts& hypervisor = Facts.Hypervisor;
+    const WindowsView& windows = Facts.Windows;
+    JsonText out;
+    out.Append(L"{");
+    AppendBool(out, L"report", values.KeyPresent);
+    AppendText(out, L"report_written", reported && fresh.Known, fresh.WrittenUtc.View());
+    AppendBool(out, L"report_this_boot", fresh.ThisBoot, reported && fresh.Known);
+    AppendBool(out, L"report_matches_processor", fresh.MatchesProcessor, reported);
+    AppendText(out, L"CPU_Vendor", values.VendorPresent, values.Vendor.View());
+    AppendText(out, L"CPU_Name", values.NamePresent, values.Name.View());
+    for (unsigned i = 0; i < ReportFlagCount; ++i) {
+        AppendField(out, ReportFlagNames[i]);
+        if (values.Flags[i].Present) {
+            out.AppendNumber(values.Flags[i].Value);
+        } else {
+            out.Append(L"null");
+        }
+    }
+    AppendBool(out, L"hypervisor_present", hypervisor.Present);
+    AppendText(out, L"hypervisor_vendor", hypervisor.Present, hypervisor.Vendor.View());
+    const HypervisorName name = NameHypervisor(hypervisor, Facts.System);
+    FixedText<64> named;
+    named.Append(name.Name);
+    named.Append(name.Enlightened ? L" (with Hyper-V enlightenments)" : L"");
+    AppendText(out, L"hypervisor_name", hypervisor.Present, named.View());
+    AppendBool(out, L"hypervisor_root_partition", hypervisor.RootPartition);
+    AppendBool(out, L"memory_integrity_running", windows.MemoryIntegrityRunning, windows.MemoryIntegrityKnown);
+    AppendBool(out, L"windows_virtualization_firmware_enabled", windows.FirmwareEnabled, windows.Meaningful);
+    AppendBool(out, L"windows_slat", windows.Slat, windows.Meaningful);
+    AppendText(out, L"system_manufacturer", Facts.System.Present, Facts.System.Manufacturer.View());
+    AppendText(out, L"system_product", Facts.System.Present, Facts.System.Product.View());
+    const CpuidFeatures& cpu = Facts.Cpu;
+    AppendBit(out, L"cpuid_vmx", cpu.Vmx);
+    AppendBit(out, L"cpuid_smx", cpu.Smx);
+    AppendBit(out, L"cpuid_svm", cpu.Svm, cpu.SvmKnown);
+    AppendBit(out, L"cpuid_nested_paging", cpu.NestedPaging, cpu.NestedPagingKnown);
+    AppendBool(out, L"driver_loaded", !Facts.Driver.Failed, Facts.Driver.Attempted);
+    AppendText(out, L"verdict", true, Result.Id);
+    AppendText(out, L"verdict_text", true, Result.Text.View());
+    AppendBool(out, L"verdict_refined_by_driver", Result.RefinedByDriver);
+    AppendField(out, L"exit_code");
+    out.AppendNumber(static_cast<unsigned long>(Ended.ExitCode));
+    AppendField(out, L"error");
+    if (Ended.HasError) {
+        out.AppendNumber(Ended.Error);
+    } else {
+        out.Append(L"null");
+    }
+    AppendText(out, L"error_text", Ended.Failed, Ended.ErrorText.View());
+    out.Append(L"\n}\n");
+    return out;
+}

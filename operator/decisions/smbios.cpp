@@ -1,0 +1,107 @@
+#include "operator/decisions/smbios.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr std::size_t RawHeaderSize = 8;  // Used20CallingMethod, versions, DmiRevision, Length
+constexpr unsigned char SystemInformation = 1;
+constexpr unsigned char EndOfTable = 127;
+
+// SMBIOS 3.x, 6.1.3: the strings follow the formatted area, numbered from 1,
+// each NUL-terminated, the set ended by a second NUL.
+void CopyString(const unsigned char* Strings, std::size_t Size, unsigned Number, FixedText<64>& Out)
+{
+    std::size_t at = 0;
+    for (unsigned n = 1; n < Number && at < Size; ++n) {
+        while (at < Size && Strings[at] != 0) {
+            ++at;
+        }
+        ++at;
+    }
+    for (; Number != 0 && at < Size && Strings[at] != 0; ++at) {
+        const wchar_t c = Strings[at];
+        Out.Append(std::wstring_view(&c, 1));
+    }
+    while (Out.Length != 0 && Out.Chars[Out.Length - 1] == L' ') {
+        Out.Chars[--Out.Length] = 0;
+    }
+}
+
+wchar_t FoldAscii(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool ContainsIgnoringCase(std::wstring_view Text, std::wstring_view Part)
+{
+    for (std::size_t from = 0; from + Part.size() <= Text.size(); ++from) {
+        std::size_t i = 0;
+        while (i < Part.size() && FoldAscii(Text[from + i]) == FoldAscii(Part[i])) {
+            ++i;
+        }
+        if (i == Part.size()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+SystemIdentity ParseSmbiosSystem(const unsigned char* Raw, std::size_t Size)
+{
+    SystemIdentity system;
+    if (Raw == nullptr || Size < RawHeaderSize) {
+        return system;
+    }
+    const std::uint32_t declared = Raw[4] | (Raw[5] << 8) | (Raw[6] << 16) | (static_cast<std::uint32_t>(Raw[7]) << 24);
+    const std::size_t size = declared < Size - RawHeaderSize ? declared : Size - RawHeaderSize;
+    const unsigned char* table = Raw + RawHeaderSize;
+    std::size_t at = 0;
+    while (at + 4 <= size) {
+        const unsigned char type = table[at];
+        const unsigned char length = table[at + 1];
+        if (length < 4 || at + length > size) {
+            break;
+        }
+        const unsigned char* strings = table + at + length;
+        const std::size_t stringsSize = size - at - length;
+        if (type == SystemInformation && length > 5) {
+            system.Present = true;
+            CopyString(strings, stringsSize, table[at + 4], system.Manufacturer);
+            CopyString(strings, stringsSize, table[at + 5], system.Product);
+            return system;
+        }
+        if (type == EndOfTable) {
+            break;
+        }
+        // Past the strings: the first double NUL.
+        std::size_t end = 0;
+        while (end + 1 < stringsSize && (strings[end] != 0 || strings[end + 1] != 0)) {
+            ++end;
+        }
+        at += length + end + 2;
+    }
+    return system;
+}
+
+std::wstring_view VirtualMachineHost(const SystemIdentity& System)
+{
+    constexpr struct {
+        std::wstring_view Part;  // in the manufacturer or the product name
+        std::wstring_view Host;
+    } names[] = {{L"QEMU", L"QEMU"},   {L"VMware", L"VMware"},       {L"VirtualBox", L"VirtualBox"},
+                 {L"innotek", L"VirtualBox"}, {L"Xen", L"Xen"}, {L"Parallels", L"Parallels"},
+                 {L"bhyve", L"bhyve"}, {L"KVM", L"KVM"}};
+    for (const auto& name : names) {
+        if (ContainsIgnoringCase(System.Manufacturer.View(), name.Part) ||
+            ContainsIgnoringCase(System.Product.View(), name.Part)) {
+            return name.Host;
+        }
+    }
+    if (ContainsIgnoringCase(System.Manufacturer.View(), L"Microsoft") && System.Product.View() == L"Virtual Machine") {
+        return L"Microsoft Hyper-V";
+    }
+    return {};
+}

@@ -1,0 +1,28 @@
+// The system's manufacturer and product from the firmware's SMBIOS table
+// (GetSystemFirmwareTable('RSMB')), which names a virtual machine even when
+// its hypervisor hides itself from CPUID.
+#pragma once
+
+#include <cstddef>
+
+#include "operator/decisions/text.h"
+
+struct SystemIdentity {
+    bool Present = false;  // a System Information structure (type 1) was found
+    FixedText<64> Manufacturer;
+    FixedText<64> Product;
+};
+
+// Raw is what GetSystemFirmwareTable returns: the RawSMBIOSData header (calling
+// method, versions, table length) and the structure table. Any malformed or
+// truncated table gives what could be read before the fault, never more.
+SystemIdentity ParseSmbiosSystem(const unsigned char* Raw, std::size_t Size);
+
+// The hypervisor the firmware names: "QEMU", "VMware", "VirtualBox" (also
+// innotek), "Microsoft Hyper-V" ("Microsoft Corporation", "Virtual Machine"),
+// "Xen", "Parallels", "bhyve", "KVM"; empty for a physical machine.
+std::wstring_view VirtualMachineHost(const SystemIdentity& System);
+inline bool NamesVirtualMachine(const SystemIdentity& System)
+{
+    return !VirtualMachineHost(System).empty();
+}

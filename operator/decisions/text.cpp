@@ -1,0 +1,35 @@
+#include "operator/decisions/text.h"
+
+void AppendWide(TextSpan Text, std::wstring_view Part)
+{
+    for (const wchar_t c : Part) {
+        if (Text.Length + 1 >= Text.Capacity) {
+            Text.Truncated = true;
+            break;
+        }
+        Text.Chars[Text.Length++] = c;
+    }
+    Text.Chars[Text.Length] = 0;
+}
+
+void AppendAscii(TextSpan Text, std::string_view Part)
+{
+    for (const char c : Part) {
+        const wchar_t wide = static_cast<unsigned char>(c);
+        AppendWide(Text, std::wstring_view(&wide, 1));
+    }
+}
+
+void AppendDecimal(TextSpan Text, unsigned long Number)
+{
+    wchar_t digits[24];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + Number % 10);
+        Number /= 10;
+    } while (Number != 0);
+    while (count != 0) {
+        const wchar_t digit = digits[--count];
+        AppendWide(Text, std::wstring_view(&digit, 1));
+    }
+}

@@ -1,0 +1,101 @@
+// The verdicts of a Windows that runs on a hypervisor: Hyper-V's root
+// partition, a nested root, a guest, and a guest whose hypervisor hides.
+#include "operator/decisions/verdict_text.h"
+
+namespace {
+
+constexpr std::string_view WhpPrograms =
+    "WSL 2, Windows Sandbox, the Android Emulator, VMware Workstation 15.5.5 and later, and VirtualBox 6 and later "
+    "in its Hyper-V mode";
+
+}  // namespace
+
+void AppendHost(VerdictText& Text, const MachineFacts& Facts)
+{
+    const HypervisorName host = NameHypervisor(Facts.Hypervisor, Facts.System);
+    Text.Append(host.Name.empty() ? std::wstring_view(L"an unnamed hypervisor") : host.Name);
+    if (host.Enlightened) {
+        Text.Append(" (with Hyper-V enlightenments)");
+    }
+}
+
+// Windows is the root partition: Microsoft's hypervisor owns the feature and
+// hides it. Nesting is offered to guest partitions only, never to the root
+// (Microsoft Learn, "Run Hyper-V in a Virtual Machine with Nested
+// Virtualization"), so no report can make this "enabled and ready".
+Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts)
+{
+    const WindowsView& windows = Facts.Windows;
+    Verdict result = Make(What.HiddenByHyperV, What.Name);
+    result.Text.Append(" is enabled, and in use by Windows' own hypervisor: Windows runs as the root partition of "
+                       "Microsoft's hypervisor, which owns it and hides it from Windows. No firmware change is "
+                       "needed. Programs built on the Windows Hypervisor Platform run here: ");
+    result.Text.Append(WhpPrograms);
+    result.Text.Append(". Only programs that need ");
+    result.Text.Append(What.Name);
+    result.Text.Append(" for a hypervisor of their own (VirtualBox's own engine, Intel HAXM, older VMware) cannot; "
+                       "switch them to their Windows Hypervisor Platform mode where they have one. Otherwise, "
+                       "everything that keeps Windows' hypervisor running must be turned off, each followed by a "
+                       "restart: memory integrity");
+    if (windows.MemoryIntegrityKnown) {
+        result.Text.Append(windows.MemoryIntegrityRunning ? " (on here)" : " (off here)");
+    }
+    result.Text.Append(", Credential Guard and virtualization-based security (on by default on qualifying Windows 11 "
+                       "22H2 and later Enterprise and Education), Hyper-V, Virtual Machine Platform, Windows "
+                       "Hypervisor Platform and Windows Sandbox; or, reversibly, \"bcdedit /set hypervisorlaunchtype "
+                       "off\" (undo: \"bcdedit /set hypervisorlaunchtype auto\"). Turning off memory integrity or "
+                       "Credential Guard lowers this machine's protection, and policy may lock them on.");
+    Basis basis(result);
+    basis.Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
+    if (windows.MemoryIntegrityKnown) {
+        basis.Item(windows.MemoryIntegrityRunning ? L"memory integrity on" : L"memory integrity off");
+    }
+    return result;
+}
+
+// CreatePartitions without CpuManagement (Azure's L1VH): partitions come
+// from Windows' hypervisor; the feature itself is never this Windows'.
+Verdict NestedRootPartition(const Feature& What, const MachineFacts& Facts)
+{
+    Verdict result = Make(What.NestedRoot, "Windows runs as a nested root partition of Microsoft's hypervisor: "
+                                           "it creates virtual machines through that hypervisor, so Hyper-V and "
+                                           "programs built on the Windows Hypervisor Platform (");
+    result.Text.Append(WhpPrograms);
+    result.Text.Append(") can run. ");
+    result.Text.Append(What.Name);
+    result.Text.Append(" itself is not available to a hypervisor of its own here, whatever the settings; nested "
+                       "virtualization need not be turned on for this.");
+    Basis(result).Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
+    return result;
+}
+
+Verdict VirtualMachine(const Feature& What, const MachineFacts& Facts, MachineClass Class)
+{
+    const bool passed = Offered(What, Facts.Cpu);
+    Verdict result;
+    if (Class == MachineClass::HiddenGuest) {
+        result = Make(What.HiddenVirtualMachine, "This looks like a virtual machine whose hypervisor hides itself "
+                                                 "from CPUID: its firmware names ");
+        result.Text.Append(Facts.System.Manufacturer.View());
+        result.Text.Append(" \"");
+        result.Text.Append(Facts.System.Product.View());
+        result.Text.Append("\"");
+    } else {
+        result = Make(What.VirtualMachine, "Windows runs as a virtual machine under ");
+        AppendHost(result.Text, Facts);
+    }
+    result.Text.Append(passed ? ", which passes " : ", which does not pass ");
+    result.Text.Append(What.Name);
+    result.Text.Append(passed ? " through to it (nested virtualization): hypervisors inside this virtual machine can "
+                                "use it as far as the host allows. Firmware settings are the host's, not this "
+                                "machine's."
+                              : " through to it. To run virtual machines inside it, turn on nested virtualization "
+                                "for this virtual machine on its host; this machine's firmware settings are not the "
+                                "cause.");
+    Basis basis(result);
+    basis.Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
+    if (Facts.System.Manufacturer.Length != 0) {
+        basis.Named(L"system", Facts.System.Manufacturer.View());
+    }
+    return result;
+}

@@ -1,0 +1,27 @@
+// What the program says: progress and failures, each failure with its Win32
+// error number and one sentence on what to do. The first failure is also
+// kept, for the JSON object every --json outcome ends with.
+#pragma once
+
+#include <initializer_list>
+#include <string_view>
+
+#include "operator/decisions/json_report.h"
+
+struct Output {
+    bool Json = false;  // standard output then carries the JSON object alone; the rest goes to standard error
+    Outcome Ended;      // the first failure said (ExitCode is set at the end)
+    DriverLoad Driver;  // whether run loaded the driver
+};
+
+void Say(const Output& To, std::initializer_list<std::wstring_view> Parts);
+
+// "korimath: What: error N: what it means and what to do."
+void SayError(Output& To, std::wstring_view What, unsigned long Error);
+
+// SayError, then the exit code: access denied means the prompt is not
+// elevated, anything else gives Otherwise.
+int Fail(Output& To, std::wstring_view What, unsigned long Error, int Otherwise);
+
+// "korimath: Text\n" for a failure without a Win32 error; returns Code.
+int Refuse(Output& To, std::wstring_view Text, int Code);
