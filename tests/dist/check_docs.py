@@ -1,8 +1,10 @@
 #!/usr/bin/python3
-"""Holds the texts people follow (both READMEs, the error sentences, the
-release scripts) to three promises Windows keeps only conditionally:
-test signing needs Secure Boot off; cross-signed drivers are no longer
-trusted; pnputil needs the INF and the catalog, so the bundle must ship both.
+"""Holds the texts people follow (both READMEs and docs/, the error
+sentences, the release scripts) to three promises Windows keeps only
+conditionally: test signing needs Secure Boot off; cross-signed drivers are
+no longer trusted; pnputil needs the INF and the catalog, so the bundle must
+ship both. And every verdict id the program gives is documented in both
+references.
 
 usage: check_docs.py SOURCE_DIR
 """
@@ -11,7 +13,7 @@ import os
 import re
 import sys
 
-TEXTS = ["README.md", "dist/README-Windows.txt", "operator/decisions/messages.cpp", "scripts/sign", "scripts/bundle",
+TEXTS = ["README.md", "docs/reference.md", "docs/release.md", "dist/README-Windows.txt", "operator/decisions/messages.cpp", "scripts/sign", "scripts/bundle",
          "scripts/submission"]
 
 
@@ -31,6 +33,13 @@ def problems(root):
     shipped = set(bundled.group(1).split()) if bundled else set()
     if any("pnputil /add-driver" in text for text in texts.values()) and not {"korimath.inf", "korimath.cat"} <= shipped:
         found.append(f"pnputil /add-driver is documented, but scripts/bundle ships only {sorted(shipped)}")
+    folder = os.path.join(root, "operator", "decisions")
+    code = "".join(open(os.path.join(folder, name), encoding="utf-8").read()
+                   for name in sorted(os.listdir(folder)) if name.startswith("verdict"))
+    for verdict in sorted(set(re.findall(r'L"((?:vmx|svm|not)-[a-z0-9-]+)"', code))):
+        for name in ("docs/reference.md", "dist/README-Windows.txt"):
+            if not re.search(rf"(?<![\w-]){verdict}(?![\w-])", texts[name]):
+                found.append(f"{name}: verdict id {verdict} is not documented")
     return found
 
 
