@@ -44,11 +44,12 @@ ExternalProject_Add(korimath_image
 
 # The bytes of the image and the program against a table of expected
 # fields, the guard table, the exception scope around RDMSR and the PDB; and
-# two clean builds giving the same files.
+# a second clean build in another directory giving the same files.
 add_test(NAME image.fields
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/image/check_image.py ${KORIMATH_IMAGE_DIR})
 add_test(NAME image.reproducible
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/image/check_reproducible.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/image/check_reproducible.sh ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR}
+            ${CMAKE_BINARY_DIR})
 set_tests_properties(image.reproducible PROPERTIES TIMEOUT 180)
 
 # Reads this machine's processor for the Wine tests.
