@@ -99,7 +99,8 @@ add_test(NAME dist.submission COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_subm
 # The operator program's portable parts (verdict, error texts, paths, JSON),
 # with the host's own wchar_t: they use no UTF-16 literal of the driver's.
 add_executable(korimath_operator_tests ${KORIMATH_OPERATOR_SOURCES}
-    tests/operator/verdict_test.cpp tests/operator/text_test.cpp tests/operator/decisions_test.cpp tests/operator/facts_test.cpp)
+    tests/operator/verdict_test.cpp tests/operator/text_test.cpp tests/operator/decisions_test.cpp tests/operator/facts_test.cpp
+    tests/operator/what_runs_test.cpp)
 target_compile_features(korimath_operator_tests PRIVATE cxx_std_20)
 target_include_directories(korimath_operator_tests PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(korimath_operator_tests PRIVATE ${KORIMATH_WARNINGS} ${KORIMATH_SANITIZERS})

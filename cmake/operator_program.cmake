@@ -18,6 +18,9 @@ add_executable(korimath_exe ${KORIMATH_OPERATOR_SOURCES}
     operator/win32/report_output.cpp
     operator/win32/service_control.cpp
     operator/win32/windows_facts.cpp
+    operator/win32/windows_side.cpp
+    operator/win32/launch_events.cpp
+    operator/win32/side_output.cpp
     operator/main.cpp
     operator/win32/entry.cpp
     driver/load_config.S

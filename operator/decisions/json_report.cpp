@@ -1,5 +1,7 @@
 #include "operator/decisions/json_report.h"
 
+#include "operator/decisions/what_runs.h"
+
 namespace {
 
 void AppendString(JsonText& Out, std::wstring_view Text)
@@ -21,11 +23,13 @@ void AppendString(JsonText& Out, std::wstring_view Text)
     Out.Append(L"\"");
 }
 
+// One line, no spaces: JSON Lines, and short enough for Intune's discovery
+// scripts, whose output it keeps only in part.
 void AppendField(JsonText& Out, std::wstring_view Name)
 {
-    Out.Append(Out.Length > 1 ? L",\n  " : L"\n  ");
+    Out.Append(Out.Length > 1 ? L"," : L"");
     AppendString(Out, Name);
-    Out.Append(L": ");
+    Out.Append(L":");
 }
 
 void AppendText(JsonText& Out, std::wstring_view Name, bool Present, std::wstring_view Text)
@@ -50,6 +54,55 @@ void AppendBit(JsonText& Out, std::wstring_view Name, bool Value, bool Known = t
 {
     AppendField(Out, Name);
     Out.Append(!Known ? L"null" : Value ? L"1" : L"0");
+}
+
+void AppendTri(JsonText& Out, std::wstring_view Name, Tri Value)
+{
+    AppendBool(Out, Name, Value.Value, Value.Known);
+}
+
+void AppendName(JsonText& Out, std::wstring_view Name, const wchar_t* Value)
+{
+    AppendText(Out, Name, Value != nullptr, Value != nullptr ? Value : L"");
+}
+
+// Windows' side and, for each kind of program, whether it runs here.
+void AppendWindowsSide(JsonText& Out, const MachineFacts& Facts, const Verdict& Result)
+{
+    const WindowsSide& side = Facts.Side;
+    AppendName(Out, L"windows_edition", EditionName(EditionOf(side.ProductType)));
+    constexpr const wchar_t* features[OptionalFeatureCount] = {
+        L"feature_hyper_v", L"feature_virtual_machine_platform", L"feature_hypervisor_platform", L"feature_sandbox",
+        L"feature_wsl"};
+    for (unsigned i = 0; i < OptionalFeatureCount; ++i) {
+        AppendName(Out, features[i], FeatureStateName(side.Features[i]));
+    }
+    AppendBool(Out, L"whp_usable", side.Whp == Platform::Usable);
+    const Vbs& security = side.Security;
+    AppendTri(Out, L"vbs_configured", VbsConfigured(security));
+    AppendBool(Out, L"vbs_running", security.Running, security.RunningKnown);
+    AppendTri(Out, L"vbs_locked", VbsLocked(security));
+    AppendTri(Out, L"credential_guard_configured", CredentialGuardConfigured(security));
+    AppendTri(Out, L"memory_integrity_configured", MemoryIntegrityConfigured(security));
+    AppendField(Out, L"hypervisor_launch_event");
+    if (side.Launch.Found) {
+        Out.AppendNumber(side.Launch.Id);
+    } else {
+        Out.Append(L"null");
+    }
+    AppendText(Out, L"hypervisor_launch_text", side.Launch.Found, side.Launch.Text.View());
+    const WhatRuns runs = DecideWhatRuns(Facts, Result);
+    for (unsigned i = 0; i < ProgramCount; ++i) {
+        const ProgramRow& row = runs.Rows[i];
+        FixedText<64> name;
+        name.Append(L"ready_");
+        name.Append(ProgramKey(static_cast<Program>(i)));
+        AppendBool(Out, name.View(), row.State == Readiness::Ready, row.State != Readiness::Unknown);
+        name.Clear();
+        name.Append(L"blocker_");
+        name.Append(ProgramKey(static_cast<Program>(i)));
+        AppendName(Out, name.View(), row.Blocker);
+    }
 }
 
 }  // namespace
@@ -96,9 +149,13 @@ JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, cons
     AppendBit(out, L"cpuid_svm", cpu.Svm, cpu.SvmKnown);
     AppendBit(out, L"cpuid_nested_paging", cpu.NestedPaging, cpu.NestedPagingKnown);
     AppendBool(out, L"driver_loaded", !Facts.Driver.Failed, Facts.Driver.Attempted);
+    const wchar_t* blocker = Blocker(Result);
+    AppendBool(out, L"ready", blocker == nullptr);
+    AppendName(out, L"blocker", blocker);
     AppendText(out, L"verdict", true, Result.Id);
     AppendText(out, L"verdict_text", true, Result.Text.View());
     AppendBool(out, L"verdict_refined_by_driver", Result.RefinedByDriver);
+    AppendWindowsSide(out, Facts, Result);
     AppendField(out, L"exit_code");
     out.AppendNumber(static_cast<unsigned long>(Ended.ExitCode));
     AppendField(out, L"error");
@@ -108,6 +165,6 @@ JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, cons
         out.Append(L"null");
     }
     AppendText(out, L"error_text", Ended.Failed, Ended.ErrorText.View());
-    out.Append(L"\n}\n");
+    out.Append(L"}\n");
     return out;
 }

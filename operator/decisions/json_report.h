@@ -14,6 +14,6 @@ struct Outcome {
     FixedText<1024> ErrorText;
 };
 
-using JsonText = FixedText<8192>;
+using JsonText = FixedText<16384>;
 
 JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, const Outcome& Ended);

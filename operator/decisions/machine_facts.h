@@ -5,6 +5,7 @@
 
 #include "operator/decisions/cpuid_features.h"
 #include "operator/decisions/report_freshness.h"
+#include "operator/decisions/windows_side.h"
 #include "operator/decisions/windows_view.h"
 
 struct DriverLoad {
@@ -20,6 +21,7 @@ struct MachineFacts {
     CpuidFeatures Cpu;
     HypervisorFacts Hypervisor;
     WindowsView Windows;
+    WindowsSide Side;  // edition, features, the platform, VBS, the hypervisor's launch
     SystemIdentity System;
     bool NativeX64 = true;  // false on Windows on Arm, which runs this program emulated
     DriverLoad Driver;

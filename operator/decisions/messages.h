@@ -22,6 +22,8 @@ enum Win32Error : unsigned long {
     ErrorCancelled = 1223,
     ErrorDriverBlocked = 1275,
     ErrorDriverFailedPriorUnload = 654,
+    ErrorModNotFound = 126,
+    ErrorElevationRequired = 740,
 };
 
 // nullptr for an error without a sentence of its own; the caller then prints

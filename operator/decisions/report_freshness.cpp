@@ -15,8 +15,10 @@ void AppendTwoDigits(FixedText<24>& Text, unsigned Value, const char* After)
     Text.Append(std::string_view(After));
 }
 
-// ISO 8601 in UTC; the civil date from days since 1970 (Howard Hinnant's
-// days_from_civil, inverted).
+}  // namespace
+
+// The civil date from days since 1970 (Howard Hinnant's days_from_civil,
+// inverted).
 FixedText<24> Iso8601(std::uint64_t FileTime)
 {
     const std::uint64_t seconds = FileTime / TicksPerSecond - UnixEpochSeconds;
@@ -39,8 +41,6 @@ FixedText<24> Iso8601(std::uint64_t FileTime)
     AppendTwoDigits(text, static_cast<unsigned>(seconds % 60), "Z");
     return text;
 }
-
-}  // namespace
 
 ReportFreshness AssessFreshness(const Report& Values, const ProcessorIdentity& Now, std::uint64_t LastWrite,
                                 std::uint64_t Clock, std::uint64_t UptimeMs)

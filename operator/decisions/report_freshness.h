@@ -21,6 +21,9 @@ struct ReportFreshness {
 ReportFreshness AssessFreshness(const Report& Values, const ProcessorIdentity& Now, std::uint64_t LastWrite,
                                 std::uint64_t Clock, std::uint64_t UptimeMs);
 
+// "2026-12-07T06:15:45Z": a FILETIME in ISO 8601, UTC.
+FixedText<24> Iso8601(std::uint64_t FileTime);
+
 // Only the values the report's own vendor writes count: Intel's eight for
 // "GenuineIntel", AMD's three for "AuthenticAMD", none for others. A value of
 // another vendor is a leftover of a load on other hardware.

@@ -137,7 +137,7 @@ void ApplyReport(Verdict& Result, const Feature& What, const MachineFacts& Facts
 Verdict DecideVerdict(const MachineFacts& Facts)
 {
     if (!Facts.NativeX64) {
-        return Make(L"not-x64-processor",
+        return Make(L"not-x64-processor", Finding::NotX64,
                     "This is not an x64 processor: Windows on Arm runs this program under emulation, but "
                     "korimath's x64 driver cannot load here, so this processor is not checked.");
     }

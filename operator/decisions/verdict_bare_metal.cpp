@@ -17,7 +17,7 @@ bool IsSet(const Report& Values, ReportFlag Flag)
 
 Verdict Disabled(const Feature& What)
 {
-    Verdict result = Make(What.Disabled, What.Name);
+    Verdict result = Make(What.Disabled, Finding::FirmwareDisabled, What.Name);
     result.Text.Append(" is disabled in firmware setup: turn on ");
     result.Text.Append(What.FirmwareSetting);
     result.Text.Append(" there");
@@ -27,7 +27,7 @@ Verdict Disabled(const Feature& What)
 
 Verdict Enabled(const Feature& What)
 {
-    Verdict result = Make(What.Enabled, What.Name);
+    Verdict result = Make(What.Enabled, Finding::Enabled, What.Name);
     result.Text.Append(" is enabled by firmware and ready for virtual machines.");
     return result;
 }
@@ -41,6 +41,7 @@ void AppendSlat(Verdict& Result, const Feature& What, const MachineFacts& Facts)
         return;
     }
     const bool present = What.Vmx ? Facts.Windows.Slat : Facts.Cpu.NestedPaging;
+    Result.SlatMissing = !present;
     const std::string_view name = What.Vmx ? "SLAT (EPT)" : "Nested paging (RVI, AMD's SLAT)";
     Result.Text.Append(" ");
     Result.Text.Append(name);
@@ -73,7 +74,7 @@ Verdict RefinedIntel(const Feature& What, const Report& Values, const WindowsVie
     Verdict result;
     if (IsSet(Values, Cr4Vmxe)) {
         // In use: the feature-control bits can only have allowed it.
-        result = Make(L"vmx-in-use", "VT-x is enabled, and another hypervisor already uses it in this Windows "
+        result = Make(L"vmx-in-use", Finding::InUse, "VT-x is enabled, and another hypervisor already uses it in this Windows "
                                      "(CR4.VMXE is set): VMware, VirtualBox or an Android emulator may be running. "
                                      "Only one can use VT-x at a time; close the others or use the Windows "
                                      "Hypervisor Platform.");
@@ -82,7 +83,7 @@ Verdict RefinedIntel(const Feature& What, const Report& Values, const WindowsVie
     }
     if (!IsSet(Values, BiosLock)) {
         // Intel SDM Vol. 3C, 24.7 "Enabling and Entering VMX Operation".
-        result = Make(L"vmx-unlocked",
+        result = Make(L"vmx-unlocked", Finding::FirmwareUnlocked,
                       "Firmware left IA32_FEATURE_CONTROL unlocked: VMXON faults until software sets its lock and "
                       "enable bits (Intel SDM, IA32_FEATURE_CONTROL). Some hypervisors set them themselves; others "
                       "refuse to start. Turning on \"Intel Virtualization Technology\" in firmware setup is the sure "
@@ -92,7 +93,7 @@ Verdict RefinedIntel(const Feature& What, const Report& Values, const WindowsVie
     }
     const bool outside = IsSet(Values, VmOutsideSmx);
     if (!outside && IsSet(Values, VmInSmx)) {
-        result = Make(L"vmx-txt-only", "Firmware enabled VT-x only inside SMX, for Intel TXT's measured launch: "
+        result = Make(L"vmx-txt-only", Finding::FirmwareDisabled, "Firmware enabled VT-x only inside SMX, for Intel TXT's measured launch: "
                                        "ordinary hypervisors run outside SMX and cannot use it. Turn on ");
         result.Text.Append(What.FirmwareSetting);
         result.Text.Append(" in firmware setup, beside the TXT setting");
@@ -116,20 +117,20 @@ Verdict BareMetal(const Feature& What, const MachineFacts& Facts)
         const bool zen = !What.Vmx && Facts.Cpu.Family >= ZenFamily &&
                          (vendor == L"AuthenticAMD" || vendor == L"HygonGenuine");
         if (windows.FirmwareEnabled) {
-            result = Make(What.HiddenAfterBoot, "Windows found ");
+            result = Make(What.HiddenAfterBoot, Finding::HiddenAfterBoot, "Windows found ");
             result.Text.Append(What.Name);
             result.Text.Append(" enabled in firmware when it started, but CPUID no longer reports it and no "
                                "hypervisor announces itself: something hid it after Windows started, most likely a "
                                "hypervisor that hides itself (some anti-cheat and security software loads one). "
                                "Restart Windows and run korimath again before changing any setting.");
         } else if (zen) {
-            result = Make(L"svm-hidden", "Every AMD processor of family 17h (Zen) and later implements AMD-V, but "
+            result = Make(L"svm-hidden", Finding::FirmwareDisabled, "Every AMD processor of family 17h (Zen) and later implements AMD-V, but "
                                          "CPUID does not show it here: firmware setup hides it while ");
             result.Text.Append(What.FirmwareSetting);
             result.Text.Append(" is off (turn it on, save, then shut down fully and start again), or a hypervisor "
                                "that hides itself runs beneath Windows.");
         } else {
-            result = Make(What.Unsupported, "This processor does not offer ");
+            result = Make(What.Unsupported, Finding::Unsupported, "This processor does not offer ");
             result.Text.Append(What.Name);
             result.Text.Append(", and no hypervisor hides it: virtual machines that need hardware virtualization "
                                "cannot run here. No firmware setting changes that.");

@@ -26,7 +26,7 @@ void AppendHost(VerdictText& Text, const MachineFacts& Facts)
 Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts)
 {
     const WindowsView& windows = Facts.Windows;
-    Verdict result = Make(What.HiddenByHyperV, What.Name);
+    Verdict result = Make(What.HiddenByHyperV, Finding::WindowsHypervisor, What.Name);
     result.Text.Append(" is enabled, and in use by Windows' own hypervisor: Windows runs as the root partition of "
                        "Microsoft's hypervisor, which owns it and hides it from Windows. No firmware change is "
                        "needed. Programs built on the Windows Hypervisor Platform run here: ");
@@ -57,7 +57,7 @@ Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts)
 // from Windows' hypervisor; the feature itself is never this Windows'.
 Verdict NestedRootPartition(const Feature& What, const MachineFacts& Facts)
 {
-    Verdict result = Make(What.NestedRoot, "Windows runs as a nested root partition of Microsoft's hypervisor: "
+    Verdict result = Make(What.NestedRoot, Finding::NestedRoot, "Windows runs as a nested root partition of Microsoft's hypervisor: "
                                            "it creates virtual machines through that hypervisor, so Hyper-V and "
                                            "programs built on the Windows Hypervisor Platform (");
     result.Text.Append(WhpPrograms);
@@ -74,14 +74,15 @@ Verdict VirtualMachine(const Feature& What, const MachineFacts& Facts, MachineCl
     const bool passed = Offered(What, Facts.Cpu);
     Verdict result;
     if (Class == MachineClass::HiddenGuest) {
-        result = Make(What.HiddenVirtualMachine, "This looks like a virtual machine whose hypervisor hides itself "
+        result = Make(What.HiddenVirtualMachine, passed ? Finding::HostPasses : Finding::HostDoesNotPass,
+                      "This looks like a virtual machine whose hypervisor hides itself "
                                                  "from CPUID: its firmware names ");
         result.Text.Append(Facts.System.Manufacturer.View());
         result.Text.Append(" \"");
         result.Text.Append(Facts.System.Product.View());
         result.Text.Append("\"");
     } else {
-        result = Make(What.VirtualMachine, "Windows runs as a virtual machine under ");
+        result = Make(What.VirtualMachine, passed ? Finding::HostPasses : Finding::HostDoesNotPass, "Windows runs as a virtual machine under ");
         AppendHost(result.Text, Facts);
     }
     result.Text.Append(passed ? ", which passes " : ", which does not pass ");

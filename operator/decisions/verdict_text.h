@@ -31,10 +31,11 @@ inline bool Offered(const Feature& What, const CpuidFeatures& Cpu)
     return What.Vmx ? Cpu.Vmx : Cpu.Svm;
 }
 
-inline Verdict Make(const wchar_t* Id, std::string_view Text)
+inline Verdict Make(const wchar_t* Id, Finding Found, std::string_view Text)
 {
     Verdict result;
     result.Id = Id;
+    result.Found = Found;
     result.Text.Append(Text);
     return result;
 }

@@ -3,9 +3,13 @@
 #include <windows.h>
 #include <intrin.h>
 
-#include "operator/win32/console.h"
 #include "operator/decisions/exit_codes.h"
+#include "operator/decisions/what_runs.h"
+#include "operator/win32/console.h"
+#include "operator/win32/elevation.h"
 #include "operator/win32/windows_facts.h"
+#include "operator/win32/side_output.h"
+#include "operator/win32/windows_side.h"
 
 namespace {
 
@@ -58,19 +62,6 @@ CpuidRegisters QueryCpuid(std::uint32_t Leaf)
     __cpuidex(registers, static_cast<int>(Leaf), 0);
     return CpuidRegisters{static_cast<std::uint32_t>(registers[0]), static_cast<std::uint32_t>(registers[1]),
                           static_cast<std::uint32_t>(registers[2]), static_cast<std::uint32_t>(registers[3])};
-}
-
-void PrintLine(std::wstring_view Name, std::initializer_list<std::wstring_view> Parts)
-{
-    FixedText<512> line;
-    line.Append(L"  ");
-    line.Append(Name);
-    line.Append(Tail(L"                  ", Name.size()));
-    for (const std::wstring_view part : Parts) {
-        line.Append(part);
-    }
-    line.Append(L"\n");
-    WriteOut(line.View());
 }
 
 std::wstring_view Bit(bool Value, bool Known)
@@ -136,6 +127,7 @@ void PrintFacts(const MachineFacts& Facts)
     } else {
         PrintLine(L"system", {L"not given by the firmware"});
     }
+    PrintWindowsSide(Facts);
 }
 
 }  // namespace
@@ -165,6 +157,10 @@ MachineFacts GatherFacts(const DriverLoad& Driver)
     facts.Hypervisor = ReadHypervisorFacts(QueryCpuid);
     facts.Windows = ReadWindowsView(facts.Hypervisor.Present);
     facts.System = ReadSystemIdentity();
+    facts.Side = ReadWindowsSide(IsElevated());
+    if (ShouldReadLaunchEvents(facts.Side, facts.Hypervisor.RootPartition || facts.Hypervisor.NestedRoot)) {
+        facts.Side.Launch = ReadLaunchEvent();
+    }
     facts.NativeX64 = NativeMachineIsX64();
     facts.Driver = Driver;
     return facts;
@@ -185,6 +181,7 @@ int PrintReport(const Output& To)
     WriteOut(L"):\n  ");
     WriteOut(verdict.Text.View());
     WriteOut(L"\n");
+    PrintWhatRuns(DecideWhatRuns(facts, verdict));
     return facts.Values.Written() ? ExitDone : ExitNoReport;
 }
 

@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <cwchar>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "operator/decisions/json_report.h"
 #include "operator/decisions/messages.h"
@@ -35,9 +37,26 @@ TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
     EXPECT_EQ(ExplainError(1234567), nullptr) << "unknown errors fall back to the system's text";
 }
 
+// The object's field names, in order, as a fleet tool's rules see them.
+std::vector<std::wstring> FieldNames(const std::wstring& Json)
+{
+    std::vector<std::wstring> names;
+    const std::wregex field(L"[{,]\"([A-Za-z0-9_]+)\":");
+    for (auto it = std::wsregex_iterator(Json.begin(), Json.end(), field); it != std::wsregex_iterator(); ++it) {
+        names.push_back((*it)[1]);
+    }
+    return names;
+}
+
+bool Has(const std::wstring& Json, const wchar_t* Part)
+{
+    return Json.find(Part) != std::wstring::npos;
+}
+
 // No report, a hypervisor (so Windows' own flags are null), a failure: every
-// field by name, each unknown null rather than an empty text, and escapes.
-TEST(JsonReport, EveryFieldWithNullsAndEscapes)
+// field by name on one line, each unknown null rather than an empty text, and
+// escapes.
+TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
 {
     MachineFacts facts;
     facts.Hypervisor.Present = true;
@@ -50,44 +69,63 @@ TEST(JsonReport, EveryFieldWithNullsAndEscapes)
     facts.Cpu.Vmx = true;
     facts.Driver = DriverLoad{true, true, 577};
     Verdict verdict;
-    verdict.Id = L"driver-not-loaded";
+    verdict.Id = L"vmx-virtual-machine";
+    verdict.Found = Finding::HostDoesNotPass;
     verdict.Text.Append(L"line\none\x01");
     Outcome failed{7, true, true, 577, {}};
     failed.ErrorText.Append(L"start refused: \"x\\y\"");
-
-    EXPECT_EQ(std::wstring(FormatJsonReport(facts, verdict, failed).View()),
-              L"{\n  \"report\": false,\n  \"report_written\": null,\n  \"report_this_boot\": null,\n"
-              L"  \"report_matches_processor\": null,\n  \"CPU_Vendor\": null,\n  \"CPU_Name\": null,\n"
-              L"  \"CPU_VT\": null,\n  \"BIOSLock\": null,\n  \"VMInSMX\": null,\n  \"VMOutSideSMX\": null,\n"
-              L"  \"CR0_NE\": null,\n  \"CR0_PE\": null,\n  \"CR0_PG\": null,\n  \"CR4_VMXE\": null,\n"
-              L"  \"SVM\": null,\n  \"SVM_NP\": null,\n  \"VM_CR\": null,\n  \"hypervisor_present\": true,\n"
-              L"  \"hypervisor_vendor\": \"Microsoft Hv\",\n"
-              L"  \"hypervisor_name\": \"KVM (with Hyper-V enlightenments)\",\n"
-              L"  \"hypervisor_root_partition\": false,\n  \"memory_integrity_running\": false,\n"
-              L"  \"windows_virtualization_firmware_enabled\": null,\n  \"windows_slat\": null,\n"
-              L"  \"system_manufacturer\": \"QEMU\",\n  \"system_product\": \"\",\n"
-              L"  \"cpuid_vmx\": 1,\n  \"cpuid_smx\": 0,\n  \"cpuid_svm\": null,\n  \"cpuid_nested_paging\": null,\n"
-              L"  \"driver_loaded\": false,\n"
-              L"  \"verdict\": \"driver-not-loaded\",\n  \"verdict_text\": \"line\\u000aone\\u0001\",\n"
-              L"  \"verdict_refined_by_driver\": false,\n"
-              L"  \"exit_code\": 7,\n  \"error\": 577,\n  \"error_text\": \"start refused: \\\"x\\\\y\\\"\"\n}\n");
+    const std::wstring json(FormatJsonReport(facts, verdict, failed).View());
+    EXPECT_EQ(json.find(L'\n'), json.size() - 1) << "one line";
+    const std::vector<std::wstring> expected = {
+        L"report", L"report_written", L"report_this_boot", L"report_matches_processor", L"CPU_Vendor", L"CPU_Name",
+        L"CPU_VT", L"BIOSLock", L"VMInSMX", L"VMOutSideSMX", L"CR0_NE", L"CR0_PE", L"CR0_PG", L"CR4_VMXE", L"SVM",
+        L"SVM_NP", L"VM_CR", L"hypervisor_present", L"hypervisor_vendor", L"hypervisor_name",
+        L"hypervisor_root_partition", L"memory_integrity_running", L"windows_virtualization_firmware_enabled",
+        L"windows_slat", L"system_manufacturer", L"system_product", L"cpuid_vmx", L"cpuid_smx", L"cpuid_svm",
+        L"cpuid_nested_paging", L"driver_loaded", L"ready", L"blocker", L"verdict", L"verdict_text",
+        L"verdict_refined_by_driver", L"windows_edition", L"feature_hyper_v", L"feature_virtual_machine_platform",
+        L"feature_hypervisor_platform", L"feature_sandbox", L"feature_wsl", L"whp_usable", L"vbs_configured",
+        L"vbs_running", L"vbs_locked", L"credential_guard_configured", L"memory_integrity_configured",
+        L"hypervisor_launch_event", L"hypervisor_launch_text", L"ready_hyper_v", L"blocker_hyper_v", L"ready_wsl2",
+        L"blocker_wsl2", L"ready_sandbox", L"blocker_sandbox", L"ready_whp_programs", L"blocker_whp_programs",
+        L"ready_own_hypervisor_programs", L"blocker_own_hypervisor_programs", L"exit_code", L"error", L"error_text"};
+    EXPECT_EQ(FieldNames(json), expected);
+    for (const wchar_t* field :
+         {L"{\"report\":false,\"report_written\":null,\"report_this_boot\":null,", L"\"CPU_VT\":null,",
+          L"\"hypervisor_vendor\":\"Microsoft Hv\",\"hypervisor_name\":\"KVM (with Hyper-V enlightenments)\",",
+          L"\"memory_integrity_running\":false,\"windows_virtualization_firmware_enabled\":null,\"windows_slat\":null,",
+          L"\"system_product\":\"\",\"cpuid_vmx\":1,\"cpuid_smx\":0,\"cpuid_svm\":null,\"cpuid_nested_paging\":null,",
+          L"\"driver_loaded\":false,\"ready\":false,\"blocker\":\"host-does-not-pass-through\",",
+          L"\"verdict_text\":\"line\\u000aone\\u0001\",\"verdict_refined_by_driver\":false,",
+          L"\"windows_edition\":null,\"feature_hyper_v\":null,", L"\"vbs_running\":null,", L"\"hypervisor_launch_event\":null,",
+          L"\"ready_own_hypervisor_programs\":false,\"blocker_own_hypervisor_programs\":\"host-does-not-pass-through\",",
+          L"\"exit_code\":7,\"error\":577,\"error_text\":\"start refused: \\\"x\\\\y\\\"\"}\n"}) {
+        EXPECT_TRUE(Has(json, field)) << std::string(field, field + std::wcslen(field));
+    }
 }
 
-// With a report, and Windows' own flags meaningful (no hypervisor).
+// With a report, and Windows' own flags meaningful (no hypervisor); a refusal without a Win32 error.
 TEST(JsonReport, AReportAndWindowsView)
 {
     MachineFacts facts;
     facts.Values.KeyPresent = facts.Values.VendorPresent = facts.Freshness.Known = true;
     facts.Freshness.WrittenUtc.Append(L"2026-12-07T06:15:45Z");
     facts.Windows.Meaningful = facts.Windows.FirmwareEnabled = true;
-    Outcome refused{2, true, false, 0, {}};  // a refusal without a Win32 error
+    facts.Side.ProductType = 0x30;
+    facts.Side.Launch.Found = true;
+    facts.Side.Launch.Id = 5;
+    Verdict ready;
+    ready.Found = Finding::Enabled;
+    Outcome refused{2, true, false, 0, {}};
     refused.ErrorText.Append(L"usage");
-    const std::wstring json(FormatJsonReport(facts, Verdict{}, refused).View());
-    for (const wchar_t* field : {L"\"report_written\": \"2026-12-07T06:15:45Z\"", L"\"report_this_boot\": true",
-                                 L"\"windows_virtualization_firmware_enabled\": true", L"\"windows_slat\": false",
-                                 L"\"hypervisor_vendor\": null", L"\"hypervisor_name\": null", L"\"error\": null",
-                                 L"\"error_text\": \"usage\"", L"\"driver_loaded\": null", L"\"cpuid_svm\": null"}) {
-        EXPECT_NE(json.find(field), std::wstring::npos) << std::string(field, field + std::wcslen(field));
+    const std::wstring json(FormatJsonReport(facts, ready, refused).View());
+    for (const wchar_t* field :
+         {L"\"report_written\":\"2026-12-07T06:15:45Z\"", L"\"report_this_boot\":true",
+          L"\"windows_virtualization_firmware_enabled\":true", L"\"windows_slat\":false",
+          L"\"hypervisor_vendor\":null", L"\"hypervisor_name\":null", L"\"error\":null", L"\"error_text\":\"usage\"",
+          L"\"driver_loaded\":null", L"\"ready\":true,\"blocker\":null", L"\"windows_edition\":\"pro\"",
+          L"\"hypervisor_launch_event\":5,\"hypervisor_launch_text\":\"\""}) {
+        EXPECT_TRUE(Has(json, field)) << std::string(field, field + std::wcslen(field));
     }
 }
 

@@ -1,0 +1,35 @@
+// What runs here: for each kind of program that needs hardware
+// virtualization, ready, what it needs, or not possible here, with the one
+// next step and what it costs. Decided from the verdict and Windows' side.
+#pragma once
+
+#include "operator/decisions/verdict.h"
+#include "operator/decisions/windows_side.h"
+
+enum class Program { HyperV, Wsl2, Sandbox, WhpPrograms, OwnHypervisorPrograms, Count };
+constexpr unsigned ProgramCount = static_cast<unsigned>(Program::Count);
+
+enum class Readiness { Unknown, Ready, Needs, NotPossible };
+
+struct ProgramRow {
+    Readiness State = Readiness::Unknown;
+    const wchar_t* Blocker = nullptr;  // a stable id; nullptr when ready or unknown
+    FixedText<1024> Step;              // the one next step and what it costs
+};
+
+struct WhatRuns {
+    ProgramRow Rows[ProgramCount];
+    FixedText<256> HostNote;  // in a virtual machine: every row depends on its host
+};
+
+WhatRuns DecideWhatRuns(const MachineFacts& Facts, const Verdict& Result);
+
+// Whether hardware virtualization is available to this Windows (enabled on
+// bare metal, passed through to a guest, or in use by Windows' own
+// hypervisor): nullptr when it is, else the one stable id of what stops it:
+// "firmware-disabled", "firmware-unlocked", "processor-unsupported",
+// "hidden-after-boot", "host-does-not-pass-through" or "not-x64".
+const wchar_t* Blocker(const Verdict& Result);
+
+std::string_view ProgramName(Program Which);  // "Hyper-V", "WSL 2", ...
+const wchar_t* ProgramKey(Program Which);     // "hyper_v", "wsl2", ... for the JSON fields
