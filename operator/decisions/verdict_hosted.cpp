@@ -34,17 +34,17 @@ Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts)
     result.Text.Append(". Only programs that need ");
     result.Text.Append(What.Name);
     result.Text.Append(" for a hypervisor of their own (VirtualBox's own engine, Intel HAXM, older VMware) cannot; "
-                       "switch them to their Windows Hypervisor Platform mode where they have one. Otherwise, "
-                       "everything that keeps Windows' hypervisor running must be turned off, each followed by a "
-                       "restart: memory integrity");
+                       "switch them to their Windows Hypervisor Platform mode where they have one. Otherwise, at the "
+                       "cost of this machine's protection (turning off memory integrity or Credential Guard lowers "
+                       "it, and policy may lock them on), everything that keeps Windows' hypervisor running must be "
+                       "turned off, each followed by a restart: memory integrity");
     if (windows.MemoryIntegrityKnown) {
         result.Text.Append(windows.MemoryIntegrityRunning ? " (on here)" : " (off here)");
     }
     result.Text.Append(", Credential Guard and virtualization-based security (on by default on qualifying Windows 11 "
                        "22H2 and later Enterprise and Education), Hyper-V, Virtual Machine Platform, Windows "
                        "Hypervisor Platform and Windows Sandbox; or, reversibly, \"bcdedit /set hypervisorlaunchtype "
-                       "off\" (undo: \"bcdedit /set hypervisorlaunchtype auto\"). Turning off memory integrity or "
-                       "Credential Guard lowers this machine's protection, and policy may lock them on.");
+                       "off\" (undo: \"bcdedit /set hypervisorlaunchtype auto\").");
     Basis basis(result);
     basis.Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
     if (windows.MemoryIntegrityKnown) {

@@ -164,12 +164,10 @@ void AppendWhatKeepsItRunning(FixedText<1024>& Step, const MachineFacts& Facts)
              Requirements[i].Feature);
     }
     Step.Append(any ? "." : " not known (run \"korimath run\" elevated to read the features).");
-    Step.Append(" Turning off memory integrity or Credential Guard lowers this machine's protection");
     if (VbsLocked(side.Security).Value) {
-        Step.Append(", and here they are locked in UEFI: a registry change alone does not turn them off (see "
-                    "Microsoft's \"Manage Credential Guard\" and memory integrity pages)");
+        Step.Append(" Here they are locked in UEFI: a registry change alone does not turn them off (see Microsoft's "
+                    "\"Manage Credential Guard\" and memory integrity pages).");
     }
-    Step.Append(".");
 }
 
 void DecideOwnHypervisor(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result)
@@ -180,7 +178,8 @@ void DecideOwnHypervisor(ProgramRow& Row, const MachineFacts& Facts, const Verdi
     } else if (Result.Found == Finding::WindowsHypervisor) {
         Set(Row, Readiness::Needs, L"windows-hypervisor-running",
             "Windows' own hypervisor holds it. Switch such a program to its Windows Hypervisor Platform mode, which "
-            "keeps every protection; otherwise turn off everything that starts that hypervisor and restart.");
+            "keeps every protection. Otherwise turn off everything that starts that hypervisor and restart, at a "
+            "cost: turning off memory integrity or Credential Guard lowers this machine's protection.");
         AppendWhatKeepsItRunning(Row.Step, Facts);
     } else if (Result.Found == Finding::InUse) {
         Set(Row, Readiness::Needs, L"other-hypervisor-running",

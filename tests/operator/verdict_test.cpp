@@ -193,9 +193,9 @@ std::vector<Row> Rows()
         {"hyper-v root, memory integrity on", On(IntelNoVmx, root, true, true, integrityOn), Intel(0, 0, 0),
          L"vmx-hidden-by-hyper-v", L"",
          {L"^VT-x is enabled, and in use by Windows' own hypervisor", L"Windows Hypervisor Platform run here: WSL 2",
-          L"VMware Workstation 15.5.5", L"VirtualBox 6 and later", L"memory integrity (on here)", L"Credential Guard",
-          L"22H2", L"bcdedit /set hypervisorlaunchtype off", L"hypervisorlaunchtype auto", L"lowers this machine's "
-          L"protection", L"[CPUID VMX=0, hypervisor=Microsoft Hv, root partition, memory integrity on]"},
+          L"VMware Workstation 15.5.5", L"VirtualBox 6 and later", L"lowers it", L"memory integrity (on here)",
+          L"Credential Guard", L"22H2", L"bcdedit /set hypervisorlaunchtype off", L"hypervisorlaunchtype auto",
+          L"[CPUID VMX=0, hypervisor=Microsoft Hv, root partition, memory integrity on]"},
          {L"PF_", L"firmware setup"}},
         {"hyper-v root with VMX shown is never ready", On(IntelVmx, root), Intel(1), L"vmx-hidden-by-hyper-v", L"",
          {L"memory integrity (off here)"}, {L"ready for virtual machines"}},

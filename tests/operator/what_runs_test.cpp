@@ -78,8 +78,8 @@ std::vector<Row> Rows()
          Found(WindowsHypervisor),
          {{'X', L"edition-unsupported", L"Home editions"}, {'R'}, {'X', L"edition-unsupported"},
           {'R'},
-          {'N', L"windows-hypervisor-running", L"What keeps it running here: memory integrity, Virtual Machine "
-                                               L"Platform. Turning off memory integrity or Credential Guard lowers"}}},
+          {'N', L"windows-hypervisor-running", L"lowers this machine's protection. What keeps it running here: "
+                                               L"memory integrity, Virtual Machine Platform."}}},
         {"home, the platform feature off", On({Home, homeVmp}), Found(WindowsHypervisor),
          {{'X'}, {'R'}, {'X'}, {'N', L"feature-disabled", L"featurename:HypervisorPlatform /all\"), then restart"}, {'N'}}},
         {"launch turned off (event 5)", On({Pro, hyperVOnly, Platform::NotUsable, 5}), Found(Ready),
