@@ -19,7 +19,10 @@ constexpr const char* Usage =
     "\n"
     "usage: korimath run [--json]      load the driver, print its report and a verdict, stop it; a service\n"
     "                                  run had to set up goes again, so only the report remains\n"
-    "       korimath report [--json]   print the last report and its verdict (no elevation needed)\n"
+    "       korimath report [--json]   the verdict now, refined by the last fresh report (no elevation needed)\n"
+    "       korimath check [--json]    one line: ready or not, and why; exit 0 ready, 1 not (no elevation,\n"
+    "                                  never loads the driver)\n"
+    "       korimath firmware-setup [--yes]  say what to change there, ask, restart into firmware setup\n"
     "       korimath install           keep the driver installed as kernel service korimath\n"
     "       korimath remove            stop and delete the service and its driver file (the report stays)\n"
     "\n"
@@ -27,10 +30,11 @@ constexpr const char* Usage =
     "remove need a prompt opened with \"Run as administrator\". Started from Explorer, korimath asks for\n"
     "elevation and does \"run\". --json prints one JSON object on standard output.\n"
     "\n"
-    "Exit codes: 0 done, 2 usage, 3 not elevated or access denied, 4 driver cannot be written to\n"
-    "System32\\drivers, 5 a service named korimath that cannot be replaced, 6 install failed, 7 start\n"
-    "refused, 8 no report yet, 9 stop failed, 10 remove failed, 12 busy (another korimath install, run\n"
-    "or remove), 13 not an x64 processor (Windows on Arm). Failures print the Win32 error.\n";
+    "Exit codes: 0 done (check: ready), 1 check: not ready, 2 usage, 3 not elevated or access denied,\n"
+    "4 driver cannot be written to System32\\drivers, 5 a service named korimath that cannot be replaced,\n"
+    "6 install failed, 7 start refused, 8 no report yet, 9 stop failed, 10 remove failed, 12 busy\n"
+    "(another korimath install, run or remove), 13 not an x64 processor (Windows on Arm), 14 cannot\n"
+    "restart into firmware setup, 15 firmware-setup not confirmed. Failures print the Win32 error.\n";
 
 int Perform(const CommandLine& Command, Output& To)
 {
@@ -41,9 +45,14 @@ int Perform(const CommandLine& Command, Output& To)
     case Action::Usage:
         WriteErr(Usage);
         // With --json the object says so too; on a console the usage text is enough.
-        return To.Json ? Refuse(To, L"usage: korimath run|report [--json], korimath install|remove", ExitUsage)
+        return To.Json ? Refuse(To, L"usage: korimath run|report|check [--json], korimath install|remove, korimath "
+                                    L"firmware-setup [--yes]",
+                                ExitUsage)
                        : ExitUsage;
+    case Action::Check:
+        return Check(To);
     case Action::Report:
+    case Action::FirmwareSetup:
     case Action::Run:
     case Action::Install:
     case Action::Remove:
@@ -59,9 +68,12 @@ int Perform(const CommandLine& Command, Output& To)
         return PrintReport(To);
     }
     if (!IsElevated()) {
-        return Refuse(To, L"not elevated: this action loads or changes a kernel driver; run it from a command prompt "
-                          L"opened with \"Run as administrator\".",
+        return Refuse(To, L"not elevated: this action loads or changes a kernel driver, or restarts the machine; run "
+                          L"it from a command prompt opened with \"Run as administrator\".",
                       ExitNotElevated);
+    }
+    if (Command.Do == Action::FirmwareSetup) {
+        return FirmwareSetup(To, Command.Yes);  // changes no service: no lock
     }
     const InstanceLock lock(InstanceLockTimeoutMs);
     if (!lock.Held()) {
@@ -98,7 +110,7 @@ int wmain(int argc, wchar_t** argv)
         command.Do = Action::Run;
     }
     const int code = Perform(command, to);
-    if (command.Json) {
+    if (command.Json && !to.JsonPrinted) {
         PrintJson(to, code);  // every outcome, failures too
     }
     if (ShouldWaitForKey(command, where)) {

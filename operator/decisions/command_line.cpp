@@ -9,8 +9,9 @@ Action ActionNamed(std::wstring_view Name)
         Action Do;
     } actions[] = {
         {L"run", Action::Run},       {L"report", Action::Report}, {L"install", Action::Install},
-        {L"remove", Action::Remove}, {L"--help", Action::Help},   {L"-h", Action::Help},
-        {L"/?", Action::Help},       {L"help", Action::Help},
+        {L"remove", Action::Remove}, {L"check", Action::Check},   {L"firmware-setup", Action::FirmwareSetup},
+        {L"--help", Action::Help},   {L"-h", Action::Help},       {L"/?", Action::Help},
+        {L"help", Action::Help},
     };
     for (const auto& action : actions) {
         if (action.Name == Name) {
@@ -31,14 +32,17 @@ CommandLine ParseCommandLine(int Argc, const wchar_t* const* Argv)
         const std::wstring_view arg = Argv[i];
         if (arg == L"--json") {
             command.Json = true;
+        } else if (arg == L"--yes") {
+            command.Yes = true;
         } else if (arg == FromExplorerMarker) {
             command.FromExplorer = true;
         } else if (++actions == 1) {
             command.Do = ActionNamed(arg);
         }
     }
-    const bool jsonFits = command.Do == Action::Run || command.Do == Action::Report;
-    if (actions > 1 || (command.Json && !jsonFits) || (command.FromExplorer && command.Do != Action::Run)) {
+    const bool jsonFits = command.Do == Action::Run || command.Do == Action::Report || command.Do == Action::Check;
+    if (actions > 1 || (command.Json && !jsonFits) || (command.Yes && command.Do != Action::FirmwareSetup) ||
+        (command.FromExplorer && command.Do != Action::Run)) {
         command.Do = Action::Usage;
     }
     return command;

@@ -4,11 +4,12 @@
 
 #include <string_view>
 
-enum class Action { Usage, Help, Report, Run, Install, Remove };
+enum class Action { Usage, Help, Report, Run, Install, Remove, Check, FirmwareSetup };
 
 struct CommandLine {
     Action Do = Action::Usage;
     bool Json = false;          // one JSON object on standard output, progress on standard error
+    bool Yes = false;           // firmware-setup without asking: for scripts
     bool NoArguments = false;   // as Explorer starts a double-clicked program
     bool FromExplorer = false;  // the private marker the elevation relaunch passes
 };
@@ -20,7 +21,8 @@ constexpr const wchar_t* FromExplorerMarker = L"--from-explorer";
 CommandLine ParseCommandLine(int Argc, const wchar_t* const* Argv);
 
 // Off x64 (Windows on Arm), where the x64 driver cannot load: every action
-// that reads or loads a report is refused; remove still cleans up.
+// that reads or loads a report is refused; remove still cleans up, and check
+// answers "not ready" (blocker not-x64).
 bool RefusedOffX64(Action Do);
 
 struct Console {

@@ -4,6 +4,7 @@
 
 enum ExitCode : int {
     ExitDone = 0,
+    ExitNotReady = 1,          // check: hardware virtualization is not available to this Windows
     ExitUsage = 2,
     ExitNotElevated = 3,       // or access denied
     ExitDriverUnavailable = 4, // the driver this program carries cannot be read or written to System32\drivers
@@ -16,4 +17,6 @@ enum ExitCode : int {
     // 11 meant "image on a network location" while the driver sat beside the program; no longer given.
     ExitBusy = 12,             // another korimath install, run or remove did not finish in time
     ExitNotX64 = 13,           // Windows on Arm: the x64 driver cannot load, nothing was installed
+    ExitNoFirmwareSetup = 14,  // firmware-setup: this Windows cannot restart into firmware setup; nothing changed
+    ExitNotConfirmed = 15,     // firmware-setup: not confirmed (declined, or no console and no --yes); nothing changed
 };

@@ -160,5 +160,6 @@ Verdict DecideVerdict(const MachineFacts& Facts)
         break;
     }
     ApplyReport(result, what, Facts, machine);
+    result.Vmx = what.Vmx;
     return result;
 }

@@ -30,6 +30,7 @@ struct Verdict {
     VerdictText Text;
     bool RefinedByDriver = false;  // the driver's flags changed or confirmed the id
     Finding Found = Finding::Unsupported;
+    bool Vmx = true;  // about VT-x (else AMD-V)
     bool SlatMissing = false;  // known to lack SLAT, which Hyper-V, WSL 2, Sandbox and memory integrity need
 };
 

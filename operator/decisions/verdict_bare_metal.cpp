@@ -9,6 +9,8 @@ namespace {
 constexpr std::string_view PowerCycle =
     ", save, then shut down fully and start again: IA32_FEATURE_CONTROL keeps its lock until the processor is "
     "reset at power-up (Intel SDM Vol. 3, IA32_FEATURE_CONTROL), and a restart with Fast Startup may not do that.";
+constexpr std::string_view FirmwareSetupCommand =
+    " \"korimath firmware-setup\" restarts this machine straight into firmware setup.";
 
 bool IsSet(const Report& Values, ReportFlag Flag)
 {
@@ -22,6 +24,7 @@ Verdict Disabled(const Feature& What)
     result.Text.Append(What.FirmwareSetting);
     result.Text.Append(" there");
     result.Text.Append(What.Vmx ? PowerCycle : ", save, then shut down fully and start again.");
+    result.Text.Append(FirmwareSetupCommand);
     return result;
 }
 
@@ -88,6 +91,7 @@ Verdict RefinedIntel(const Feature& What, const Report& Values, const WindowsVie
                       "enable bits (Intel SDM, IA32_FEATURE_CONTROL). Some hypervisors set them themselves; others "
                       "refuse to start. Turning on \"Intel Virtualization Technology\" in firmware setup is the sure "
                       "fix.");
+        result.Text.Append(FirmwareSetupCommand);
         Basis(result).Flags(Values, {CpuVt, BiosLock});
         return result;
     }
@@ -98,6 +102,7 @@ Verdict RefinedIntel(const Feature& What, const Report& Values, const WindowsVie
         result.Text.Append(What.FirmwareSetting);
         result.Text.Append(" in firmware setup, beside the TXT setting");
         result.Text.Append(PowerCycle);
+        result.Text.Append(FirmwareSetupCommand);
     } else {
         result = outside ? Enabled(What) : Disabled(What);
     }
@@ -129,6 +134,7 @@ Verdict BareMetal(const Feature& What, const MachineFacts& Facts)
             result.Text.Append(What.FirmwareSetting);
             result.Text.Append(" is off (turn it on, save, then shut down fully and start again), or a hypervisor "
                                "that hides itself runs beneath Windows.");
+            result.Text.Append(FirmwareSetupCommand);
         } else {
             result = Make(What.Unsupported, Finding::Unsupported, "This processor does not offer ");
             result.Text.Append(What.Name);

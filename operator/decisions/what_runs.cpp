@@ -44,10 +44,11 @@ bool HardwareAllows(ProgramRow& Row, const Verdict& Result)
         Set(Row, Readiness::NotPossible, L"processor-unsupported", "The processor lacks hardware virtualization.");
         return false;
     case Finding::FirmwareDisabled:
-        Set(Row, Readiness::Needs, L"firmware-disabled", "Turn it on in firmware setup, as the verdict says.");
-        return false;
     case Finding::FirmwareUnlocked:
-        Set(Row, Readiness::Needs, L"firmware-unlocked", "Turn it on in firmware setup, as the verdict says.");
+        Set(Row, Readiness::Needs, Result.Found == Finding::FirmwareDisabled ? L"firmware-disabled" : L"firmware-unlocked",
+            Result.Vmx ? "Turn on VT-x (\"Intel Virtualization Technology\") in firmware setup; \"korimath "
+                         "firmware-setup\" goes there."
+                       : "Turn on AMD-V (\"SVM Mode\") in firmware setup; \"korimath firmware-setup\" goes there.");
         return false;
     case Finding::HiddenAfterBoot:
         Set(Row, Readiness::Needs, L"hidden-after-boot", "Restart Windows; something hid it after Windows started.");
@@ -223,6 +224,22 @@ const wchar_t* Blocker(const Verdict& Result)
 {
     ProgramRow row;
     return HardwareAllows(row, Result) ? nullptr : row.Blocker;
+}
+
+FixedText<1024> CheckLine(const Verdict& Result)
+{
+    ProgramRow row;
+    FixedText<1024> line;
+    line.Append(Result.Id);
+    if (HardwareAllows(row, Result)) {
+        line.Append(": ready");
+        return line;
+    }
+    line.Append(": not ready (");
+    line.Append(row.Blocker);
+    line.Append("): ");
+    line.Append(row.Step.View());
+    return line;
 }
 
 std::string_view ProgramName(Program Which)

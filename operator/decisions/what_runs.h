@@ -31,5 +31,9 @@ WhatRuns DecideWhatRuns(const MachineFacts& Facts, const Verdict& Result);
 // "hidden-after-boot", "host-does-not-pass-through" or "not-x64".
 const wchar_t* Blocker(const Verdict& Result);
 
+// korimath check's one short line: "<verdict id>: ready", or
+// "<verdict id>: not ready (<blocker>): <what to do>".
+FixedText<1024> CheckLine(const Verdict& Result);
+
 std::string_view ProgramName(Program Which);  // "Hyper-V", "WSL 2", ...
 const wchar_t* ProgramKey(Program Which);     // "hyper_v", "wsl2", ... for the JSON fields

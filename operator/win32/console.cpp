@@ -99,3 +99,20 @@ void WaitForKey()
         }
     }
 }
+
+bool AskYes(std::wstring_view Question)
+{
+    const HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (output == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    WriteConsoleW(output, Question.data(), static_cast<DWORD>(Question.size()), &written, nullptr);
+    CloseHandle(output);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(input);
+    wchar_t answer[16] = {};
+    DWORD read = 0;
+    return ReadConsoleW(input, answer, 15, &read, nullptr) != 0 && read > 0 && (answer[0] == L'y' || answer[0] == L'Y');
+}

@@ -19,3 +19,7 @@ Console DescribeConsole();
 // output) and waits for a key, so that a window Explorer opened stays
 // readable.
 void WaitForKey();
+
+// Asks Question on the console itself and reads one line from it: true for
+// an answer that starts with "y".
+bool AskYes(std::wstring_view Question);

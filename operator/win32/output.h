@@ -12,6 +12,7 @@ struct Output {
     bool Json = false;  // standard output then carries the JSON object alone; the rest goes to standard error
     Outcome Ended;      // the first failure said (ExitCode is set at the end)
     DriverLoad Driver;  // whether run loaded the driver
+    bool JsonPrinted = false;  // the action printed its JSON object itself
 };
 
 void Say(const Output& To, std::initializer_list<std::wstring_view> Parts);

@@ -185,6 +185,23 @@ int PrintReport(const Output& To)
     return facts.Values.Written() ? ExitDone : ExitNoReport;
 }
 
+int Check(Output& To)
+{
+    const MachineFacts facts = GatherFacts(To.Driver);
+    const Verdict verdict = DecideVerdict(facts);
+    const int code = Blocker(verdict) == nullptr ? ExitDone : ExitNotReady;
+    if (To.Json) {
+        Outcome ended = To.Ended;
+        ended.ExitCode = code;
+        WriteOut(FormatJsonReport(facts, verdict, ended).View());
+        To.JsonPrinted = true;
+    } else {
+        WriteOut(CheckLine(verdict).View());
+        WriteOut(L"\n");
+    }
+    return code;
+}
+
 void PrintJson(const Output& To, int ExitCode)
 {
     const MachineFacts facts = GatherFacts(To.Driver);

@@ -18,5 +18,9 @@ MachineFacts GatherFacts(const DriverLoad& Driver);
 // ExitNoReport when there is no report.
 int PrintReport(const Output& To);
 
+// korimath check: one line (or, with --json, the object); ExitDone when
+// hardware virtualization is available to this Windows, else ExitNotReady.
+int Check(Output& To);
+
 // The JSON object for the whole run, on standard output.
 void PrintJson(const Output& To, int ExitCode);

@@ -3,12 +3,15 @@
 sentences, the release scripts) to three promises Windows keeps only
 conditionally: test signing needs Secure Boot off; cross-signed drivers are
 no longer trusted; pnputil needs the INF and the catalog, so the bundle must
-ship both. And every verdict id the program gives is documented in both
-references.
+ship both. Every verdict id the program gives is documented in both
+references. And the Intune compliance rules use only Intune's documented
+operators and data types, with operands of their type and blocker ids the
+reference lists (the Wine test checks each SettingName against "check --json").
 
 usage: check_docs.py SOURCE_DIR
 """
 
+import json
 import os
 import re
 import sys
@@ -40,6 +43,29 @@ def problems(root):
         for name in ("docs/reference.md", "dist/README-Windows.txt"):
             if not re.search(rf"(?<![\w-]){verdict}(?![\w-])", texts[name]):
                 found.append(f"{name}: verdict id {verdict} is not documented")
+    found += fleet_rules(root, texts["docs/reference.md"])
+    return found
+
+
+# Intune custom compliance rules (Microsoft Learn, "Create a JSON file for custom compliance settings").
+OPERATORS = {"IsEquals", "NotEquals", "GreaterThan", "GreaterEquals", "LessThan", "LessEquals"}
+TYPES = {"Boolean": bool, "Int64": int, "Double": float, "String": str, "DateTime": str, "Version": str}
+
+
+def fleet_rules(root, reference):
+    found = []
+    with open(os.path.join(root, "dist", "fleet", "korimath-compliance.json"), encoding="utf-8") as f:
+        rules = json.load(f)["Rules"]
+    for rule in rules:
+        where = f"korimath-compliance.json: {rule.get('SettingName')} {rule.get('Operand')!r}"
+        kind = TYPES.get(rule.get("DataType"))
+        if rule.get("Operator") not in OPERATORS or kind is None or type(rule.get("Operand")) is not kind:
+            found.append(f"{where}: operator, data type or operand outside Intune's documented set")
+        if not str(rule.get("MoreInfoUrl", "")).startswith("https://") or not all(
+                {"Language", "Title", "Description"} <= set(text) for text in rule.get("RemediationStrings") or [{}]):
+            found.append(f"{where}: needs an https MoreInfoUrl and RemediationStrings with Language, Title, Description")
+        if rule.get("SettingName") == "blocker" and f"`{rule.get('Operand')}`" not in reference:
+            found.append(f"{where}: not a blocker id docs/reference.md lists")
     return found
 
 

@@ -147,7 +147,7 @@ def program_table(pe, driver):
         ("program: guard flags: instrumented, function table, with targets",
          (lc.GuardFlags & 0x500, lc.GuardCFFunctionCount > 0), (0x500, True)),
         ("program: carries the driver byte for byte", resource(pe, 10, 101) == bytes(driver.__data__), True),
-        ("program: at most 96 KiB with the driver inside", len(pe.__data__) <= 96 * 1024, True),
+        ("program: at most 128 KiB with the driver inside", len(pe.__data__) <= 128 * 1024, True),
         ("program: version 1.0.0.2", version(pe)[:2], (0x10000, 2)),
         ("program: asInvoker manifest", b'level="asInvoker"' in resource(pe, 24, 1), True),
         ("program: debug record names korimath.exe.pdb", debug_records(pe)[0], (2, b"korimath.exe.pdb\0")),

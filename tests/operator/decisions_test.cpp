@@ -7,6 +7,7 @@
 
 #include "operator/decisions/command_line.h"
 #include "operator/decisions/driver_plan.h"
+#include "operator/decisions/firmware_setup.h"
 
 namespace {
 
@@ -86,6 +87,8 @@ TEST(CommandLine, ActionsOptionsAndMisuse)
         {{L"report", L"--json"}, Action::Report, true}, {{L"install"}, Action::Install, false},
         {{L"/?"}, Action::Help, false}, {{L"install", L"--json"}, Action::Usage, true},
         {{L"run", L"report"}, Action::Usage, false}, {{L"RUN"}, Action::Usage, false},
+        {{L"check", L"--json"}, Action::Check, true}, {{L"firmware-setup", L"--yes"}, Action::FirmwareSetup, false},
+        {{L"run", L"--yes"}, Action::Usage, false}, {{L"firmware-setup", L"--json"}, Action::Usage, true},
         {{L"report", FromExplorerMarker}, Action::Usage, false}, {{L"run", FromExplorerMarker}, Action::Run, false},
         {{}, Action::Usage, false},
     };
@@ -97,7 +100,7 @@ TEST(CommandLine, ActionsOptionsAndMisuse)
     for (const Action refused : {Action::Report, Action::Run, Action::Install}) {
         EXPECT_TRUE(RefusedOffX64(refused));
     }
-    for (const Action allowed : {Action::Remove, Action::Help, Action::Usage}) {
+    for (const Action allowed : {Action::Remove, Action::Help, Action::Usage, Action::Check, Action::FirmwareSetup}) {
         EXPECT_FALSE(RefusedOffX64(allowed));
     }
 }
@@ -124,6 +127,48 @@ TEST(CommandLine, OnlyExplorersWindowWaitsForAKey)
     };
     for (const auto& row : rows) {
         EXPECT_EQ(ShouldWaitForKey(Parse(row.Args), row.Where), row.Waits) << (&row - rows);
+    }
+}
+
+TEST(FirmwareSetup, MayWeHowToAskWhatToWriteAndWhatToSay)
+{
+    const FirmwareFacts uefi{true, 2, true, true, 0x7F};
+    const struct {
+        FirmwareFacts Facts;
+        FirmwareRefusal Expected;
+    } rows[] = {
+        {uefi, FirmwareRefusal::None},
+        {{false, 2, true, true, 1}, FirmwareRefusal::FunctionsMissing},  // Wine 8
+        {{true, 1, true, true, 1}, FirmwareRefusal::LegacyBios},
+        {{true, 2, false, true, 1}, FirmwareRefusal::PrivilegeRefused},
+        {{true, 2, true, false, 1}, FirmwareRefusal::SupportUnreadable},
+        {{true, 2, true, true, 0x7E}, FirmwareRefusal::NotSupported},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CheckFirmwareSetup(row.Facts), row.Expected) << (&row - rows);
+        FixedText<1024> why;
+        AppendRefusal(why, row.Expected);
+        EXPECT_EQ(why.Length == 0, row.Expected == FirmwareRefusal::None) << (&row - rows);
+        EXPECT_TRUE(row.Expected == FirmwareRefusal::None || std::wstring(why.View()).find(L"Nothing was changed") !=
+                                                                 std::wstring::npos);
+    }
+    EXPECT_EQ(WithBootToFirmwareUi(0), 1U);
+    EXPECT_EQ(WithBootToFirmwareUi(0x40), 0x41U) << "other OsIndications bits survive";
+    EXPECT_EQ(WithBootToFirmwareUi(0xFFFFFFFFFFFFFFFEULL), 0xFFFFFFFFFFFFFFFFULL);
+    EXPECT_EQ(HowToConfirm(true, false), Confirmation::Skip);
+    EXPECT_EQ(HowToConfirm(false, true), Confirmation::Ask);
+    EXPECT_EQ(HowToConfirm(false, false), Confirmation::Refuse);
+    Verdict disabled;
+    disabled.Found = Finding::FirmwareDisabled;
+    for (const bool vmx : {true, false}) {
+        disabled.Vmx = vmx;
+        FixedText<2048> advice;
+        AppendFirmwareAdvice(advice, disabled);
+        const std::wstring text(advice.View());
+        EXPECT_NE(text.find(vmx ? L"\"Intel Virtualization Technology\"" : L"\"SVM Mode\""), std::wstring::npos);
+        EXPECT_EQ(text.find(L"IA32_FEATURE_CONTROL") != std::wstring::npos, vmx);
+        EXPECT_NE(text.find(L"BitLocker"), std::wstring::npos);
+        EXPECT_NE(text.find(L"Save your open work"), std::wstring::npos);
     }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "operator/decisions/verdict.h"
+#include "operator/decisions/what_runs.h"
 
 namespace {
 
@@ -161,7 +161,8 @@ std::vector<Row> Rows()
          {L"SLAT (EPT) is missing: Hyper-V, WSL 2, Windows Sandbox and memory integrity all need it"}, {}},
         {"intel disabled in firmware", On(IntelVmx, BareMetal, false), Intel(1, 1, 0), L"vmx-disabled-in-firmware", L"",
          {L"\"Intel Virtualization Technology\"", L"Vanderpool", L"VT-d is a different switch",
-          L"shut down fully and start again", L"Intel SDM Vol. 3, IA32_FEATURE_CONTROL", L"VMOutSideSMX=0]"},
+          L"shut down fully and start again", L"Intel SDM Vol. 3, IA32_FEATURE_CONTROL", L"\"korimath firmware-setup\"",
+          L"VMOutSideSMX=0]"},
          {L"disagrees"}},
         {"intel disabled, Windows saw it enabled at boot", On(IntelVmx, BareMetal, true), Intel(1, 1, 0),
          L"vmx-enabled", L"vmx-disabled-in-firmware", {L"disagrees: it reports virtualization enabled"}, {}},
@@ -252,6 +253,16 @@ std::string Narrow(const std::wstring& Text)
     return std::string(Text.begin(), Text.end());
 }
 
+// What stops each id (nullptr: ready), for fleets' one boolean.
+const std::map<std::wstring, const wchar_t*> Blockers = {
+    {L"vmx-enabled", nullptr}, {L"svm-enabled", nullptr}, {L"vmx-in-use", nullptr},
+    {L"vmx-hidden-by-hyper-v", nullptr}, {L"svm-hidden-by-hyper-v", nullptr}, {L"vmx-nested-root", nullptr},
+    {L"vmx-disabled-in-firmware", L"firmware-disabled"}, {L"svm-disabled-in-firmware", L"firmware-disabled"},
+    {L"vmx-txt-only", L"firmware-disabled"}, {L"svm-hidden", L"firmware-disabled"},
+    {L"vmx-unlocked", L"firmware-unlocked"}, {L"vmx-unsupported", L"processor-unsupported"},
+    {L"svm-unsupported", L"processor-unsupported"}, {L"vmx-hidden-after-boot", L"hidden-after-boot"},
+    {L"not-x64-processor", L"not-x64"}, {L"vmx-hidden-virtual-machine", L"host-does-not-pass-through"}};
+
 TEST(Verdict, EveryMachineWithAndWithoutTheDriver)
 {
     for (const Row& row : Rows()) {
@@ -282,6 +293,12 @@ TEST(Verdict, EveryMachineWithAndWithoutTheDriver)
             EXPECT_EQ(std::wstring(alone.Text.View()).find(unexpected), std::wstring::npos) << row.Case;
         }
         EXPECT_FALSE(refined.Text.Truncated) << row.Case;
+        const bool passes = refined.Found == Finding::HostPasses;
+        const auto blocker = Blockers.find(expected);
+        const std::wstring want = blocker != Blockers.end() ? (blocker->second ? blocker->second : L"")
+                                  : passes                 ? L""
+                                                           : L"host-does-not-pass-through";
+        EXPECT_EQ(std::wstring(Blocker(refined) ? Blocker(refined) : L""), want) << row.Case;
     }
 }
 

@@ -192,6 +192,7 @@ def main():
         code, out = korimath(odd, "report", "--json")  # the report stays after run: exit 0 is in the fields
         got = json_matches(out, expected)
         windows_side(host, korimath, odd, got)
+        check_and_firmware_setup(korimath, odd, os.path.dirname(inf), nothing_left)
 
         code, out = korimath(odd, "install")
         check(code == 0 and image_path() == r"\SystemRoot\System32\drivers\korimath.sys",
@@ -303,6 +304,28 @@ def main():
 
     print(f"{failures} failed")
     return 1 if failures else 0
+
+
+def check_and_firmware_setup(korimath, folder, dist, nothing_left):
+    """check answers ready or not with exit 0 or 1 and one line of JSON whose fields the
+    Intune rules name; firmware-setup refuses cleanly, as Wine exports none of the
+    firmware functions. Neither installs anything."""
+    code, out = korimath(folder, "check", "--json")
+    line = out.rsplit("[exit code", 1)[0]
+    got = one_json_object(line) or {}
+    check(line.count("\n") == 1 and line.endswith("\n") and code == (0 if got.get("ready") else 1)
+          and got.get("exit_code") == code, f"check --json: one line, exit {code} as ready={got.get('ready')}", out)
+    with open(os.path.join(dist, "fleet", "korimath-compliance.json"), encoding="utf-8") as f:
+        names = {rule["SettingName"] for rule in json.load(f)["Rules"]}
+    check(names <= set(got), f"the Intune rules' settings {sorted(names)} are fields of check --json", out)
+    code, out = korimath(folder, "check")
+    check(code == (0 if got.get("ready") else 1) and out.count("\n") == 1 and got.get("verdict", "?") in out
+          and len(out) < 400, "check: one short line with the verdict id, the same exit code", out)
+    for args in (("firmware-setup",), ("firmware-setup", "--yes")):
+        code, out = korimath(folder, *args)
+        check(code == 14 and "cannot restart into firmware setup" in out and "UEFI Firmware Settings" in out
+              and "Nothing was changed" in out, f"{' '.join(args)}: refused (exit 14), Microsoft's route named", out)
+    nothing_left("check and firmware-setup")
 
 
 def windows_side(host, korimath, folder, before):
