@@ -10,6 +10,7 @@ set(KORIMATH_CARRIED_DRIVER "" CACHE FILEPATH "korimath.sys to carry inside kori
 
 add_executable(korimath_exe ${KORIMATH_OPERATOR_SOURCES}
     operator/actions.cpp
+    operator/prepare.cpp
     operator/firmware_setup_action.cpp
     operator/win32/firmware.cpp
     operator/win32/console.cpp

@@ -76,10 +76,14 @@ int Perform(const CommandLine& Command, Output& To)
         return FirmwareSetup(To, Command.Yes);  // changes no service: no lock
     }
     const InstanceLock lock(InstanceLockTimeoutMs);
-    if (!lock.Held()) {
+    if (lock.Outcome() == LockOutcome::Busy) {
         return Refuse(To, L"busy: another korimath install, run or remove has not finished within 30 seconds; try "
                           L"again when it has.",
                       ExitBusy);
+    }
+    if (lock.Outcome() == LockOutcome::Unavailable) {
+        return Fail(To, L"lock unavailable: korimath could not create or open its administrators-only lock",
+                    lock.Error(), ExitLockUnavailable);
     }
     if (Command.Do == Action::Install) {
         return Install(To);
@@ -91,10 +95,6 @@ int Perform(const CommandLine& Command, Output& To)
 
 int wmain(int argc, wchar_t** argv)
 {
-    // Before anything else: DLLs that Windows' own DLLs load on demand come
-    // from System32 only, never from this program's (user-writable) folder.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-
     CommandLine command = ParseCommandLine(argc, argv);
     Output to{command.Json, {}, {}};
     const Console where = DescribeConsole();

@@ -1,8 +1,14 @@
 #include "operator/decisions/driver_plan.h"
 
-Found FoundFrom(InstalledImage Image)
+Found ClassifyService(const ServiceFound& Service, std::wstring_view SystemRoot)
 {
-    switch (Image) {
+    if (!Service.KernelDriver || !NamesKorimathSys(Service.ImagePath)) {
+        return Found::Conflict;
+    }
+    if (Service.Description == RunDescription) {
+        return Found::RunLeftover;
+    }
+    switch (ClassifyImagePath(Service.ImagePath, SystemRoot)) {
     case InstalledImage::SystemCopy:
         return Found::SystemCopy;
     case InstalledImage::DriverStore:
@@ -27,8 +33,12 @@ DriverPlan PlanInstall(Found Service, SystemCopyState Copy)
     case Found::DriverStore:
         break;
     case Found::Elsewhere:
+    case Found::RunLeftover:
         plan.WriteSystemCopy = true;
         plan.RepointService = true;
+        break;
+    case Found::Conflict:
+        plan.Conflict = true;
         break;
     }
     return plan;
@@ -37,9 +47,7 @@ DriverPlan PlanInstall(Found Service, SystemCopyState Copy)
 DriverPlan PlanRun(Found Service, SystemCopyState Copy)
 {
     DriverPlan plan = PlanInstall(Service, Copy);
-    if (Service == Found::SystemCopy) {
-        plan.WriteSystemCopy = Copy == SystemCopyState::Missing;
-    }
-    plan.RemoveAfterRun = plan.CreateService || plan.RepointService;
+    plan.RemoveAfterRun = plan.CreateService || Service == Found::RunLeftover;
+    plan.RestoreAfterRun = Service == Found::Elsewhere;
     return plan;
 }

@@ -3,29 +3,47 @@
 // drive row by row, carried out by operator/actions.cpp.
 #pragma once
 
+#include <string_view>
+
 #include "operator/decisions/image_path.h"
 
 enum class Found {
     NoService,
     SystemCopy,   // the service loads %SystemRoot%\System32\drivers\korimath.sys
     DriverStore,  // the service loads the driver store's copy (INF install)
-    Elsewhere,    // the service loads a file a non-administrator may control: never start it
+    Elsewhere,    // a korimath.sys a non-administrator may control: never start it, repoint it
+    RunLeftover,  // a service an earlier run created and could not delete: clean it up, do not adopt it
+    Conflict,     // not a kernel driver, or an image other than korimath.sys: someone else's, left alone
 };
 
-Found FoundFrom(InstalledImage Image);
+// The service's description says who created it: run's temporary service
+// carries RunDescription, install's InstallDescription.
+constexpr std::wstring_view InstallDescription = L"Korimath virtualization probe";
+constexpr std::wstring_view RunDescription =
+    L"Korimath virtualization probe, temporary: korimath run removes it when it ends";
+
+struct ServiceFound {
+    bool KernelDriver = false;  // SERVICE_KERNEL_DRIVER
+    std::wstring_view ImagePath;
+    std::wstring_view Description;
+};
+Found ClassifyService(const ServiceFound& Service, std::wstring_view SystemRoot);
 
 enum class SystemCopyState { Missing, SameAsCarried, Different };
 
 struct DriverPlan {
-    bool WriteSystemCopy = false;  // write the driver this program carries to System32\drivers
-    bool CreateService = false;
-    bool RepointService = false;   // point the service at the System32 copy: it loaded another file
-    bool RemoveAfterRun = false;   // run set up service and file itself: both go once it has read the report
+    bool WriteSystemCopy = false;   // write the driver this program carries to System32\drivers
+    bool CreateService = false;     // demand-start, SYSTEM and Administrators only
+    bool RepointService = false;    // point the service at the System32 copy, clear its group and
+                                    // dependencies, reset its security
+    bool RemoveAfterRun = false;    // run set up the service itself: it goes, with the file
+    bool RestoreAfterRun = false;   // run repointed someone's service: it is put back as it was
+    bool Conflict = false;          // a service named korimath that is not ours: exit 5, untouched
 };
 
 // Install keeps what it sets up and brings the System32 copy up to this
 // program's driver. Run uses a service found at the System32 copy or in the
-// driver store as it is (writing the System32 copy only when it is gone),
-// and removes again what it had to create or replace.
+// driver store (the copy rewritten when it differs from the carried driver),
+// removes what it created and restores what it repointed.
 DriverPlan PlanInstall(Found Service, SystemCopyState Copy);
 DriverPlan PlanRun(Found Service, SystemCopyState Copy);

@@ -19,4 +19,6 @@ enum ExitCode : int {
     ExitNotX64 = 13,           // Windows on Arm: the x64 driver cannot load, nothing was installed
     ExitNoFirmwareSetup = 14,  // firmware-setup: this Windows cannot restart into firmware setup; nothing changed
     ExitNotConfirmed = 15,     // firmware-setup: not confirmed (declined, or no console and no --yes); nothing changed
+    ExitLockUnavailable = 16,  // the administrators-only lock could not be created or opened
+    ExitDllSearch = 17,        // the DLL search could not be restricted to System32: nothing was done
 };

@@ -43,20 +43,18 @@ bool HasDriveLetter(std::wstring_view Path)
 
 InstalledImage ClassifyImagePath(std::wstring_view Configured, std::wstring_view SystemRoot)
 {
+    // Only the forms the kernel itself loads from: "\SystemRoot\...", a path
+    // relative to the Windows folder, or "\??\" and the Windows folder. A
+    // quoted path, a bare "C:\..." or a "\\?\" path is a Win32 form the I/O
+    // manager does not take for a driver: elsewhere, and repaired.
     std::wstring_view path = Configured;
-    if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') {
-        path = Head(Tail(path, 1), path.size() - 2);
-    }
-    // From here on, path becomes relative to the Windows folder, or the
-    // image is elsewhere.
     if (!SkipPrefix(path, L"\\SystemRoot\\")) {
-        const bool win32 = SkipPrefix(path, L"\\??\\") || SkipPrefix(path, L"\\\\?\\") || HasDriveLetter(path);
-        if (win32 ? !SkipPrefix(path, SystemRoot) || !SkipPrefix(path, L"\\")
-                  : path.empty() || path.front() == L'\\') {
+        const bool nt = SkipPrefix(path, L"\\??\\");
+        if (nt ? !SkipPrefix(path, SystemRoot) || !SkipPrefix(path, L"\\")
+               : path.empty() || path.front() == L'\\' || path.front() == L'"' || HasDriveLetter(path)) {
             return InstalledImage::Elsewhere;  // another folder, a share, another NT path, or nothing at all
         }
     }
-    // The kernel takes a relative ImagePath (System32\drivers\x.sys) from the Windows folder.
     if (EqualsIgnoringCase(path, L"System32\\drivers\\korimath.sys")) {
         return InstalledImage::SystemCopy;
     }
@@ -68,4 +66,11 @@ InstalledImage ClassifyImagePath(std::wstring_view Configured, std::wstring_view
         }
     }
     return InstalledImage::Elsewhere;
+}
+
+bool NamesKorimathSys(std::wstring_view Configured)
+{
+    const std::size_t slash = Configured.find_last_of(L"\\/");
+    const std::wstring_view name = slash == std::wstring_view::npos ? Configured : Tail(Configured, slash + 1);
+    return EqualsIgnoringCase(name, L"korimath.sys") || EqualsIgnoringCase(name, L"korimath.sys\"");
 }

@@ -11,10 +11,14 @@ enum class InstalledImage {
     Elsewhere,    // anywhere else: a user's folder, a share, a file that is gone
 };
 
-// Configured as the service manager and the kernel accept it: quoted or not,
-// "\??\" or "\\?\", "\SystemRoot\", relative to the Windows folder, or a
-// Win32 path. SystemRoot is e.g. "C:\Windows".
+// Configured as the service manager stores it; only what the kernel loads
+// from System32\drivers or the driver store counts as either. SystemRoot is
+// e.g. "C:\Windows".
 InstalledImage ClassifyImagePath(std::wstring_view Configured, std::wstring_view SystemRoot);
+
+// The image's file name is korimath.sys, wherever it is: a korimath service of
+// ours, which may be repointed, rather than someone else's.
+bool NamesKorimathSys(std::wstring_view Configured);
 
 // What this program registers: the kernel resolves \SystemRoot\ itself.
 constexpr const wchar_t* SystemCopyImagePath = L"\\SystemRoot\\System32\\drivers\\korimath.sys";

@@ -1,24 +1,43 @@
 #include "operator/decisions/json_report.h"
 
+#include "operator/decisions/safeguards.h"
 #include "operator/decisions/what_runs.h"
 
 namespace {
 
+// Longer values are cut, with a marker, so that the object always fits and
+// stays valid: nothing is ever cut silently.
+constexpr std::size_t ValueLimit = 4096;
+constexpr std::wstring_view CutMarker = L" [cut]";
+
 void AppendString(JsonText& Out, std::wstring_view Text)
 {
     Out.Append(L"\"");
-    for (const wchar_t c : Text) {
-        if (c == L'"' || c == L'\\') {
-            const wchar_t escaped[] = {L'\\', c};
-            Out.Append(std::wstring_view(escaped, 2));
-        } else if (c < 0x20) {
-            // RFC 8259: control characters only as \u escapes.
-            const wchar_t* hex = L"0123456789abcdef";
-            const wchar_t escaped[] = {L'\\', L'u', L'0', L'0', hex[(c >> 4) & 0xF], hex[c & 0xF]};
-            Out.Append(std::wstring_view(escaped, 6));
-        } else {
-            Out.Append(std::wstring_view(&c, 1));
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < Text.size(); ++i) {
+        const wchar_t c = Text[i];
+        wchar_t escaped[6] = {L'\\', c};
+        std::size_t size = 2;
+        if (c != L'"' && c != L'\\') {
+            // RFC 8259 asks control characters as \u escapes; C1, DEL and
+            // bidirectional controls go the same way, so the line prints as sent.
+            size = ForConsole(c, false) == c ? 1 : 6;
+            if (size == 1) {
+                escaped[0] = c;
+            } else {
+                const wchar_t* hex = L"0123456789abcdef";
+                const wchar_t digits[6] = {L'\\', L'u', hex[(c >> 12) & 0xF], hex[(c >> 8) & 0xF], hex[(c >> 4) & 0xF],
+                                           hex[c & 0xF]};
+                std::char_traits<wchar_t>::copy(escaped, digits, 6);
+            }
         }
+        const bool pairStart = c >= 0xD800 && c <= 0xDBFF;
+        if (length + size + (pairStart ? 1 : 0) > ValueLimit) {
+            Out.Append(CutMarker);
+            break;
+        }
+        Out.Append(std::wstring_view(escaped, size));
+        length += size;
     }
     Out.Append(L"\"");
 }

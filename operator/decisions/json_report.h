@@ -14,6 +14,8 @@ struct Outcome {
     FixedText<1024> ErrorText;
 };
 
-using JsonText = FixedText<16384>;
+// Every string value is at most 4096 characters escaped (longer ones end in
+// " [cut]"), so the whole object always fits.
+using JsonText = FixedText<32768>;
 
 JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, const Outcome& Ended);

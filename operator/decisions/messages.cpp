@@ -38,6 +38,9 @@ const char* ExplainError(unsigned long Error)
         return "The driver is busy starting or stopping: wait a moment and try again.";
     case ErrorServiceNotActive:
         return "The driver is not running; that is fine.";
+    case ErrorSharingViolation:
+        return "Another program has the driver file open (an antivirus scan, a backup, or a program that reads "
+               "System32\\drivers): wait a moment and run korimath again, or restart Windows.";
     case ErrorServiceMarkedForDelete:
         return "The korimath service is marked for deletion, and Windows removes it only when no program holds "
                "it open: close the Services console (services.msc), Event Viewer, Process Explorer and any "

@@ -7,6 +7,7 @@ enum Win32Error : unsigned long {
     ErrorFileNotFound = 2,
     ErrorPathNotFound = 3,
     ErrorAccessDenied = 5,
+    ErrorSharingViolation = 32,
     ErrorGenFailure = 31,
     ErrorBadExeFormat = 193,
     ErrorInvalidImageHash = 577,

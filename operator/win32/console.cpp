@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include "operator/decisions/safeguards.h"
 #include "operator/decisions/text.h"
 
 namespace {
 
-void Write(DWORD Which, std::wstring_view Text)
+// Every character passes ForConsole: only the program's own line ends remain
+// controls. Untrusted texts reach here through WriteLine, which keeps none.
+void Write(DWORD Which, std::wstring_view Text, bool Newlines = true)
 {
     const HANDLE handle = GetStdHandle(Which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
@@ -19,13 +22,17 @@ void Write(DWORD Which, std::wstring_view Text)
         if (count < Text.size() && Text[count - 1] >= 0xD800 && Text[count - 1] <= 0xDBFF) {
             --count;  // keep a surrogate pair together
         }
+        wchar_t safe[1024];
+        for (std::size_t i = 0; i < count; ++i) {
+            safe[i] = ForConsole(Text[i], Newlines);
+        }
         DWORD written = 0;
         if (console) {
-            WriteConsoleW(handle, Text.data(), static_cast<DWORD>(count), &written, nullptr);
+            WriteConsoleW(handle, safe, static_cast<DWORD>(count), &written, nullptr);
         } else {
             char utf8[1024 * 3];
-            const int bytes = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(count), utf8,
-                                                  sizeof(utf8), nullptr, nullptr);
+            const int bytes = WideCharToMultiByte(CP_UTF8, 0, safe, static_cast<int>(count), utf8, sizeof(utf8),
+                                                  nullptr, nullptr);
             WriteFile(handle, utf8, static_cast<DWORD>(bytes), &written, nullptr);
         }
         Text.remove_prefix(count);
@@ -58,6 +65,11 @@ void WriteErr(std::string_view Ascii)
 void WriteOut(std::wstring_view Text)
 {
     Write(STD_OUTPUT_HANDLE, Text);
+}
+
+void WriteUntrusted(std::wstring_view Text)
+{
+    Write(STD_OUTPUT_HANDLE, Text, false);
 }
 
 void WriteErr(std::wstring_view Text)

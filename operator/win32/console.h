@@ -10,6 +10,9 @@
 void WriteOut(std::wstring_view Text);
 void WriteErr(std::wstring_view Text);
 void WriteOut(std::string_view Ascii);  // plain ASCII
+// A text built from what others control (CPUID, SMBIOS, the registry, a
+// service's configuration, an event): on one line, every control replaced.
+void WriteUntrusted(std::wstring_view Text);
 void WriteErr(std::string_view Ascii);
 
 // What ShouldWaitForKey needs to know about where this program runs.

@@ -1,27 +1,107 @@
 #include "operator/win32/driver_file.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstring>
 
+#include "operator/decisions/text.h"
 #include "operator/resource_ids.h"
 
 namespace {
 
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE Handle) : handle_(Handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
+// TrustedInstaller, which owns Windows' own files.
+constexpr const wchar_t* TrustedInstallerSid = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+// This process's user, as its token says.
+bool IsSelf(PSID Sid)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool self = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+                      EqualSid(Sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    CloseHandle(token);
+    return self;
+}
+
+Trustee TrusteeOf(PSID Sid)
+{
+    if (IsSelf(Sid)) {
+        return Trustee::Self;
+    }
+    if (IsWellKnownSid(Sid, WinLocalSystemSid)) {
+        return Trustee::System;
+    }
+    if (IsWellKnownSid(Sid, WinBuiltinAdministratorsSid)) {
+        return Trustee::Administrators;
+    }
+    PSID installer = nullptr;
+    const bool same = ConvertStringSidToSidW(TrustedInstallerSid, &installer) && EqualSid(Sid, installer);
+    LocalFree(installer);
+    return same ? Trustee::TrustedInstaller : Trustee::Other;
+}
+
+// The file's attributes, links, owner and DACL, as CheckCopy weighs them.
+CopyProblem Inspect(HANDLE File)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!GetFileInformationByHandle(File, &info) ||
+        GetSecurityInfo(File, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return CopyProblem::OthersMayWrite;  // what cannot be read cannot be trusted
+    }
+    AccessEntry entries[32];
+    CopyFacts facts;
+    facts.ReparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts.Links = info.nNumberOfLinks;
+    facts.Owner = TrusteeOf(owner);
+    facts.DaclPresent = dacl != nullptr;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->AceFlags & INHERIT_ONLY_ACE) != 0) {
+            continue;
+        }
+        const bool known = ace->AceType == ACCESS_ALLOWED_ACE_TYPE || ace->AceType == ACCESS_DENIED_ACE_TYPE;
+        auto* simple = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+        // Any other kind of entry, or more than fit here, counts as a door left open.
+        const bool last = facts.EntryCount == 31;
+        entries[facts.EntryCount++] = known && !last ? AccessEntry{ace->AceType == ACCESS_ALLOWED_ACE_TYPE,
+                                                                   TrusteeOf(&simple->SidStart), simple->Mask}
+                                                     : AccessEntry{true, Trustee::Other, GENERIC_ALL};
+        if (last) {
+            break;
         }
     }
-    HANDLE Get() const { return handle_; }
+    facts.Entries = entries;
+    const CopyProblem problem = CheckCopy(facts);
+    LocalFree(descriptor);
+    return problem;
+}
 
-private:
-    HANDLE handle_;
-};
+bool SameBytes(HANDLE File, const CarriedDriver& Driver)
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(File, &size) || size.QuadPart != Driver.Size) {
+        return false;
+    }
+    BYTE chunk[4096];
+    for (DWORD offset = 0; offset < Driver.Size;) {
+        DWORD read = 0;
+        if (!ReadFile(File, chunk, sizeof(chunk), &read, nullptr) || read == 0 || read > Driver.Size - offset ||
+            std::memcmp(chunk, Driver.Bytes + offset, read) != 0) {
+            return false;
+        }
+        offset += read;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -43,7 +123,7 @@ bool WindowsFolder(WideBuffer& Path)
 bool SystemCopyPath(std::wstring_view Windows, WideBuffer& Path)
 {
     constexpr std::wstring_view rest = L"\\System32\\drivers\\korimath.sys";
-    if (Windows.empty() || !Path.Reserve(Windows.size() + rest.size() + 1)) {
+    if (Windows.empty() || !Path.Reserve(Windows.size() + rest.size() + 16)) {
         return false;
     }
     std::char_traits<wchar_t>::copy(Path.Data(), Windows.data(), Windows.size());
@@ -52,46 +132,74 @@ bool SystemCopyPath(std::wstring_view Windows, WideBuffer& Path)
     return true;
 }
 
-SystemCopyState InspectSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
+void HeldCopy::Release()
 {
-    const FileHandle file(CreateFileW(Path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle_);
+    }
+    handle_ = INVALID_HANDLE_VALUE;
+}
+
+SystemCopyState HeldCopy::Open(const wchar_t* Path, const CarriedDriver& Driver)
+{
+    Release();
+    problem_ = CopyProblem::None;
+    handle_ = CreateFileW(Path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SystemCopyState::Missing
                                                                               : SystemCopyState::Different;
     }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart != Driver.Size) {
-        return SystemCopyState::Different;
+    problem_ = Inspect(handle_);
+    if (problem_ == CopyProblem::None && SameBytes(handle_, Driver)) {
+        return SystemCopyState::SameAsCarried;
     }
-    BYTE chunk[4096];
-    for (DWORD offset = 0; offset < Driver.Size;) {
-        DWORD read = 0;
-        if (!ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) || read == 0 ||
-            read > Driver.Size - offset || memcmp(chunk, Driver.Bytes + offset, read) != 0) {
-            return SystemCopyState::Different;
-        }
-        offset += read;
-    }
-    return SystemCopyState::SameAsCarried;
+    Release();
+    return SystemCopyState::Different;
 }
 
 DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
 {
-    // No sharing while it is written: nothing reads a half-written driver.
-    const FileHandle file(
-        CreateFileW(Path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    // korimath.sys.<process id>.new beside it: System32\drivers, where only
+    // administrators create files.
+    FixedText<32> suffix;
+    suffix.Append(L".");
+    suffix.AppendNumber(GetCurrentProcessId());
+    suffix.Append(L".new");
+    WideBuffer temporary;
+    const std::wstring_view path(Path);
+    if (!temporary.Reserve(path.size() + suffix.Length + 1)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    std::char_traits<wchar_t>::copy(temporary.Data(), path.data(), path.size());
+    std::char_traits<wchar_t>::copy(temporary.Data() + path.size(), suffix.Chars, suffix.Length);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return GetLastError();
+    }
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
+    DeleteFileW(temporary.CStr());  // a leftover of a run that died: the name, never a link's target
+    const HANDLE file = CreateFileW(temporary.CStr(), GENERIC_WRITE, 0, &security, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    LocalFree(descriptor);
+    if (file == INVALID_HANDLE_VALUE) {
         return GetLastError();
     }
     DWORD written = 0;
-    if (!WriteFile(file.Get(), Driver.Bytes, Driver.Size, &written, nullptr) || written != Driver.Size ||
-        !FlushFileBuffers(file.Get())) {
-        const DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+    const bool complete = WriteFile(file, Driver.Bytes, Driver.Size, &written, nullptr) && written == Driver.Size &&
+                          FlushFileBuffers(file);
+    DWORD error = complete ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT);
+    CloseHandle(file);
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExW(temporary.CStr(), Path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
     }
-    return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) {
+        DeleteFileW(temporary.CStr());
+    }
+    return error;
 }
 
 DWORD DeleteSystemCopy(const wchar_t* Path)

@@ -1,7 +1,11 @@
 // The driver this program carries as a resource, and its copy in
 // %SystemRoot%\System32\drivers: the one folder the kernel loads korimath.sys
-// from, since only administrators can write there. Nothing beside the
-// program is ever loaded.
+// from, since only administrators can write there. The copy is written
+// under another name with an administrators-only security descriptor and
+// renamed over korimath.sys (which replaces a link rather than writing
+// through it), then opened without following a reparse point, checked and
+// compared byte for byte, and held, readable but not changeable or
+// deletable, until the driver has started.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +13,7 @@
 #include <string_view>
 
 #include "operator/decisions/driver_plan.h"
+#include "operator/decisions/safeguards.h"
 #include "operator/win32/wide_buffer.h"
 
 struct CarriedDriver {
@@ -26,10 +31,26 @@ CarriedDriver FindCarriedDriver();
 bool WindowsFolder(WideBuffer& Path);
 bool SystemCopyPath(std::wstring_view Windows, WideBuffer& Path);
 
-// Compares the copy with the carried bytes.
-SystemCopyState InspectSystemCopy(const wchar_t* Path, const CarriedDriver& Driver);
+class HeldCopy {
+public:
+    HeldCopy() = default;
+    HeldCopy(const HeldCopy&) = delete;
+    HeldCopy& operator=(const HeldCopy&) = delete;
+    ~HeldCopy() { Release(); }
+    void Release();
 
-// Each returns ERROR_SUCCESS or the Win32 error. Writing replaces any earlier
-// copy; deleting a copy that is not there is no failure.
+    // Opens the copy (FILE_FLAG_OPEN_REPARSE_POINT, sharing read only) and
+    // checks it: Missing, SameAsCarried (checked, same bytes: held), or
+    // Different (other bytes, or a Problem: released).
+    SystemCopyState Open(const wchar_t* Path, const CarriedDriver& Driver);
+    CopyProblem Problem() const { return problem_; }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    CopyProblem problem_ = CopyProblem::None;
+};
+
+// Each returns ERROR_SUCCESS or the Win32 error. Deleting a copy that is not
+// there is no failure.
 DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver);
 DWORD DeleteSystemCopy(const wchar_t* Path);

@@ -30,6 +30,13 @@ int RelaunchElevated(Output& To)
         SayError(To, L"cannot find this program's own path", GetLastError());
         return ExitNotElevated;
     }
+    // The elevated copy starts in System32, not in the (user-writable) folder
+    // this one was started from.
+    WideBuffer system;
+    if (!FillGrowing(system, [](wchar_t* Chars, DWORD Capacity) { return GetSystemDirectoryW(Chars, Capacity); })) {
+        SayError(To, L"cannot find System32", GetLastError());
+        return ExitNotElevated;
+    }
     FixedText<64> parameters;
     parameters.Append(L"run ");
     parameters.Append(FromExplorerMarker);
@@ -38,6 +45,7 @@ int RelaunchElevated(Output& To)
     info.lpVerb = L"runas";
     info.lpFile = program.CStr();
     info.lpParameters = parameters.CStr();
+    info.lpDirectory = system.CStr();
     info.nShow = SW_SHOWNORMAL;
     if (ShellExecuteExW(&info)) {
         return ExitDone;

@@ -61,7 +61,14 @@ int Fail(Output& To, std::wstring_view What, unsigned long Error, int Otherwise)
 
 int Refuse(Output& To, std::wstring_view Text, int Code)
 {
-    Say(To, {L"korimath: ", Text, L"\n"});
-    Record(To, {Text}, false, 0);
+    return Refuse(To, {Text}, Code);
+}
+
+int Refuse(Output& To, std::initializer_list<std::wstring_view> Parts, int Code)
+{
+    Say(To, {L"korimath: "});
+    Say(To, Parts);
+    Say(To, {L"\n"});
+    Record(To, Parts, false, 0);
     return Code;
 }

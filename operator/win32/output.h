@@ -26,3 +26,4 @@ int Fail(Output& To, std::wstring_view What, unsigned long Error, int Otherwise)
 
 // "korimath: Text\n" for a failure without a Win32 error; returns Code.
 int Refuse(Output& To, std::wstring_view Text, int Code);
+int Refuse(Output& To, std::initializer_list<std::wstring_view> Parts, int Code);

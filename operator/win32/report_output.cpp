@@ -179,7 +179,7 @@ int PrintReport(const Output& To)
     WriteOut(L"Verdict (");
     WriteOut(verdict.Id);
     WriteOut(L"):\n  ");
-    WriteOut(verdict.Text.View());
+    WriteUntrusted(verdict.Text.View());
     WriteOut(L"\n");
     PrintWhatRuns(DecideWhatRuns(facts, verdict));
     return facts.Values.Written() ? ExitDone : ExitNoReport;
@@ -196,7 +196,7 @@ int Check(Output& To)
         WriteOut(FormatJsonReport(facts, verdict, ended).View());
         To.JsonPrinted = true;
     } else {
-        WriteOut(CheckLine(verdict).View());
+        WriteUntrusted(CheckLine(verdict).View());
         WriteOut(L"\n");
     }
     return code;

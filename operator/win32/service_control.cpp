@@ -1,6 +1,9 @@
 #include "operator/win32/service_control.h"
 
+#include <sddl.h>
+
 #include "operator/decisions/messages.h"
+#include "operator/decisions/safeguards.h"
 
 namespace {
 
@@ -15,18 +18,13 @@ DWORD LastErrorOr(BOOL Succeeded)
     return Succeeded ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD WaitForState(SC_HANDLE Service, DWORD Wanted, DWORD TimeoutMs, SERVICE_STATUS_PROCESS& Status)
+DWORD WaitFor(SC_HANDLE Service, Awaited For, DWORD TimeoutMs, SERVICE_STATUS_PROCESS& Status)
 {
     const ULONGLONG deadline = GetTickCount64() + TimeoutMs;
     for (;;) {
         const DWORD error = QueryState(Service, Status);
-        if (error != ERROR_SUCCESS) {
+        if (error != ERROR_SUCCESS || WaitEnds(For, Status.dwCurrentState)) {
             return error;
-        }
-        const bool pending = Status.dwCurrentState == SERVICE_START_PENDING ||
-                             Status.dwCurrentState == SERVICE_STOP_PENDING;
-        if (Status.dwCurrentState == Wanted || (!pending && Wanted == SERVICE_RUNNING)) {
-            return ERROR_SUCCESS;
         }
         if (GetTickCount64() >= deadline) {
             return ERROR_SERVICE_REQUEST_TIMEOUT;
@@ -35,7 +33,54 @@ DWORD WaitForState(SC_HANDLE Service, DWORD Wanted, DWORD TimeoutMs, SERVICE_STA
     }
 }
 
+// Asks for the size first, then fills Buffer with what Query returns.
+template <typename Query>
+DWORD QueryGrowing(WideBuffer& Buffer, Query Ask)
+{
+    DWORD needed = 0;
+    if (Ask(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return GetLastError();
+    }
+    if (!Buffer.Reserve(needed / sizeof(wchar_t) + 1)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return LastErrorOr(Ask(reinterpret_cast<BYTE*>(Buffer.Data()), needed, &needed));
+}
+
+DWORD Describe(SC_HANDLE Service, std::wstring_view Description)
+{
+    WideBuffer text;
+    if (!text.Reserve(Description.size() + 1)) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    std::char_traits<wchar_t>::copy(text.Data(), Description.data(), Description.size());
+    SERVICE_DESCRIPTIONW description{text.Data()};
+    return LastErrorOr(ChangeServiceConfig2W(Service, SERVICE_CONFIG_DESCRIPTION, &description));
+}
+
+DWORD SecureForAdministrators(SC_HANDLE Service)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ServiceSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return GetLastError();
+    }
+    const DWORD error = LastErrorOr(SetServiceObjectSecurity(Service, DACL_SECURITY_INFORMATION, descriptor));
+    LocalFree(descriptor);
+    return error;
+}
+
 }  // namespace
+
+ServiceFound ServiceState::Found() const
+{
+    const QUERY_SERVICE_CONFIGW& fields = Fields();
+    const auto* description = reinterpret_cast<const SERVICE_DESCRIPTIONW*>(Description.CStr());
+    return ServiceFound{fields.dwServiceType == SERVICE_KERNEL_DRIVER,
+                        fields.lpBinaryPathName != nullptr ? fields.lpBinaryPathName : L"",
+                        Description.Capacity() != 0 && description->lpDescription != nullptr
+                            ? description->lpDescription
+                            : L""};
+}
 
 DWORD OpenManager(DWORD Access, ServiceHandle& Manager)
 {
@@ -49,44 +94,73 @@ DWORD OpenKorimath(SC_HANDLE Manager, DWORD Access, ServiceHandle& Service)
     return LastErrorOr(static_cast<bool>(Service));
 }
 
-DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, DWORD Access, ServiceHandle& Service)
+DWORD ReadServiceState(SC_HANDLE Service, ServiceState& State)
+{
+    const DWORD error = QueryGrowing(State.Config, [&](BYTE* Data, DWORD Size, DWORD* Needed) {
+        return QueryServiceConfigW(Service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(Data), Size, Needed);
+    });
+    // Without a description or a readable security descriptor the service is
+    // still classified; a restore then leaves those as they are.
+    if (QueryGrowing(State.Description, [&](BYTE* Data, DWORD Size, DWORD* Needed) {
+            return QueryServiceConfig2W(Service, SERVICE_CONFIG_DESCRIPTION, Data, Size, Needed);
+        }) != ERROR_SUCCESS) {
+        State.Description.Reserve(0);
+    }
+    if (QueryGrowing(State.Security, [&](BYTE* Data, DWORD Size, DWORD* Needed) {
+            return QueryServiceObjectSecurity(Service, DACL_SECURITY_INFORMATION, Data, Size, Needed);
+        }) != ERROR_SUCCESS) {
+        State.Security.Reserve(0);
+    }
+    return error;
+}
+
+DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, std::wstring_view Description, DWORD Access,
+                     ServiceHandle& Service)
 {
     // Unquoted: the kernel takes a driver's ImagePath as a path, spaces and all.
-    Service.Reset(CreateServiceW(Manager, ServiceName, L"Korimath virtualization probe", Access,
+    Service.Reset(CreateServiceW(Manager, ServiceName, L"Korimath virtualization probe", Access | WRITE_DAC,
                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath, nullptr,
                                  nullptr, nullptr, nullptr, nullptr));
-    return LastErrorOr(static_cast<bool>(Service));
+    DWORD error = LastErrorOr(static_cast<bool>(Service));
+    if (error == ERROR_SUCCESS) {
+        error = SecureForAdministrators(Service.Get());  // before anyone else may open it
+    }
+    if (error == ERROR_SUCCESS) {
+        error = Describe(Service.Get(), Description);
+    }
+    if (error != ERROR_SUCCESS && Service) {
+        DeleteService(Service.Get());
+        Service.Reset(nullptr);
+    }
+    return error;
 }
 
-DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath)
+DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath, std::wstring_view Description)
 {
-    return LastErrorOr(ChangeServiceConfigW(Service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                            SERVICE_ERROR_NORMAL, ImagePath, nullptr, nullptr, nullptr, nullptr,
-                                            nullptr, nullptr));
+    DWORD error = LastErrorOr(ChangeServiceConfigW(Service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                                   SERVICE_ERROR_NORMAL, ImagePath, L"", nullptr, L"\0", nullptr,
+                                                   nullptr, nullptr));
+    if (error == ERROR_SUCCESS) {
+        error = SecureForAdministrators(Service);
+    }
+    return error == ERROR_SUCCESS ? Describe(Service, Description) : error;
 }
 
-DWORD QueryImagePath(SC_HANDLE Service, WideBuffer& Path)
+DWORD RestoreService(SC_HANDLE Service, const ServiceState& State)
 {
-    // Asked for its size first; the configuration holds several texts.
-    DWORD needed = 0;
-    if (QueryServiceConfigW(Service, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return GetLastError();
+    const QUERY_SERVICE_CONFIGW& was = State.Fields();
+    DWORD error = LastErrorOr(ChangeServiceConfigW(Service, was.dwServiceType, was.dwStartType, was.dwErrorControl,
+                                                   was.lpBinaryPathName, was.lpLoadOrderGroup != nullptr ? was.lpLoadOrderGroup : L"",
+                                                   nullptr, was.lpDependencies != nullptr ? was.lpDependencies : L"\0",
+                                                   nullptr, nullptr, nullptr));
+    if (error == ERROR_SUCCESS) {
+        error = Describe(Service, State.Found().Description);
     }
-    WideBuffer config;
-    if (!config.Reserve(needed / sizeof(wchar_t) + 1)) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+    if (error == ERROR_SUCCESS && State.Security.Capacity() != 0) {
+        error = LastErrorOr(SetServiceObjectSecurity(Service, DACL_SECURITY_INFORMATION,
+                                                     const_cast<wchar_t*>(State.Security.CStr())));
     }
-    auto* fields = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.Data());
-    if (!QueryServiceConfigW(Service, fields, needed, &needed)) {
-        return GetLastError();
-    }
-    const std::wstring_view image = fields->lpBinaryPathName != nullptr ? fields->lpBinaryPathName : L"";
-    if (!Path.Reserve(image.size() + 1)) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    std::char_traits<wchar_t>::copy(Path.Data(), image.data(), image.size());
-    Path.SetLength(image.size());
-    return ERROR_SUCCESS;
+    return error;
 }
 
 DWORD QueryState(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status)
@@ -102,7 +176,7 @@ DWORD StartAndWait(SC_HANDLE Service)
         return GetLastError();
     }
     SERVICE_STATUS_PROCESS status;
-    const DWORD error = WaitForState(Service, SERVICE_RUNNING, StartTimeoutMs, status);
+    const DWORD error = WaitFor(Service, Awaited::Running, StartTimeoutMs, status);
     if (error != ERROR_SUCCESS) {
         return error;
     }
@@ -120,7 +194,7 @@ DWORD StopAndWait(SC_HANDLE Service)
         return GetLastError();
     }
     SERVICE_STATUS_PROCESS process;
-    return WaitForState(Service, SERVICE_STOPPED, StopTimeoutMs, process);
+    return WaitFor(Service, Awaited::Stopped, StopTimeoutMs, process);
 }
 
 DWORD DeleteAndWait(SC_HANDLE Manager, ServiceHandle& Service)

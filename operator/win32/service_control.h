@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "operator/decisions/driver_plan.h"
 #include "operator/win32/wide_buffer.h"
 
 constexpr const wchar_t* ServiceName = L"korimath";
@@ -30,15 +31,30 @@ private:
     SC_HANDLE handle_ = nullptr;
 };
 
+// A service's configuration, description and security as found: what run
+// classifies, and puts back on a service it did not create.
+struct ServiceState {
+    WideBuffer Config;       // QUERY_SERVICE_CONFIGW and its strings
+    WideBuffer Description;  // SERVICE_DESCRIPTIONW and its string
+    WideBuffer Security;     // its DACL, self-relative
+    const QUERY_SERVICE_CONFIGW& Fields() const { return *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(Config.CStr()); }
+    ServiceFound Found() const;
+};
+
 // Each returns ERROR_SUCCESS or the Win32 error.
 DWORD OpenManager(DWORD Access, ServiceHandle& Manager);
 DWORD OpenKorimath(SC_HANDLE Manager, DWORD Access, ServiceHandle& Service);
-// A demand-start kernel driver loading ImagePath, opened with Access.
-DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, DWORD Access, ServiceHandle& Service);
-// Points an existing service at ImagePath as a demand-start kernel driver,
-// in place: no deletion that a program holding the service open could delay.
-DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath);
-DWORD QueryImagePath(SC_HANDLE Service, WideBuffer& Path);  // as stored, at any length
+DWORD ReadServiceState(SC_HANDLE Service, ServiceState& State);
+// A demand-start kernel driver loading ImagePath, described as Description,
+// that only SYSTEM and Administrators may open.
+DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, std::wstring_view Description, DWORD Access,
+                     ServiceHandle& Service);
+// Points an existing service at ImagePath as a demand-start kernel driver, in
+// place (no deletion a program holding the service open could delay), with no
+// load-order group or dependencies and the same security as a created one.
+DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath, std::wstring_view Description);
+// Puts back a configuration, description and security ReadServiceState read.
+DWORD RestoreService(SC_HANDLE Service, const ServiceState& State);
 DWORD QueryState(SC_HANDLE Service, SERVICE_STATUS_PROCESS& Status);
 
 // Starts the driver and waits until it runs; an already running driver is
@@ -48,6 +64,6 @@ DWORD StartAndWait(SC_HANDLE Service);
 // running is no failure.
 DWORD StopAndWait(SC_HANDLE Service);
 // Deletes the service and waits (a few seconds) until the service manager no
-// longer knows it: it goes only when the last handle to it closes, and
-// another program may hold one. ERROR_SERVICE_MARKED_FOR_DELETE if it stays.
+// longer knows it: it goes only when the last handle to it closes.
+// ERROR_SERVICE_MARKED_FOR_DELETE if it stays.
 DWORD DeleteAndWait(SC_HANDLE Manager, ServiceHandle& Service);

@@ -24,8 +24,8 @@ void PrintLine(std::wstring_view Name, std::initializer_list<std::wstring_view> 
     for (const std::wstring_view part : Parts) {
         line.Append(part);
     }
-    line.Append(L"\n");
-    WriteOut(line.View());
+    WriteUntrusted(line.View());
+    WriteOut(L"\n");
 }
 
 void PrintWindowsSide(const MachineFacts& Facts)
@@ -68,7 +68,7 @@ void PrintWhatRuns(const WhatRuns& Runs)
     WriteOut(L"What runs here:\n");
     if (Runs.HostNote.Length != 0) {
         WriteOut(L"  ");
-        WriteOut(Runs.HostNote.View());
+        WriteUntrusted(Runs.HostNote.View());
         WriteOut(L"\n");
     }
     for (unsigned i = 0; i < ProgramCount; ++i) {
@@ -87,7 +87,7 @@ void PrintWhatRuns(const WhatRuns& Runs)
         }
         if (row.Step.Length != 0) {
             WriteOut(L". ");
-            WriteOut(row.Step.View());
+            WriteUntrusted(row.Step.View());
         }
         WriteOut(L"\n");
     }

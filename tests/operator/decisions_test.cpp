@@ -2,12 +2,14 @@
 // what install and run do about it, the command line, the key wait.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "operator/decisions/command_line.h"
 #include "operator/decisions/driver_plan.h"
 #include "operator/decisions/firmware_setup.h"
+#include "operator/decisions/safeguards.h"
 
 namespace {
 
@@ -21,7 +23,10 @@ TEST(ImagePath, EveryStoredFormOfTheSystemCopyAndNothingElse)
         {SystemCopyImagePath, SystemCopy},
         {L"System32\\drivers\\korimath.sys", SystemCopy},
         {L"\\??\\C:\\Windows\\system32\\DRIVERS\\korimath.sys", SystemCopy},
-        {L"\"c:\\windows\\System32\\drivers\\korimath.sys\"", SystemCopy},
+        {L"\"c:\\windows\\System32\\drivers\\korimath.sys\"", Elsewhere},  // forms the kernel does not load
+        {L"C:\\Windows\\System32\\drivers\\korimath.sys", Elsewhere},
+        {L"\\\\?\\C:\\Windows\\System32\\drivers\\korimath.sys", Elsewhere},
+        {L"System32\\DriverStore\\FileRepository\\korimathX\\korimath.sys", Elsewhere},
         {L"\\SystemRoot\\System32\\DriverStore\\FileRepository\\korimath.inf_amd64_0f3b\\korimath.sys", DriverStore},
         {L"System32\\DriverStore\\FileRepository\\korimath.inf_amd64_1\\KORIMATH.SYS", DriverStore},
         {L"\\??\\C:\\Users\\bob\\Downloads\\korimath.sys", Elsewhere},
@@ -45,19 +50,42 @@ TEST(DriverPlan, WhatInstallAndRunDoWithWhatTheyFind)
 {
     using enum Found;
     using enum SystemCopyState;
-    // write file, create service, repoint service, remove after run
+    const std::wstring_view kernel = L"\\SystemRoot\\System32\\drivers\\korimath.sys";
+    const struct {
+        ServiceFound Service;
+        Found Is;
+    } services[] = {
+        {{true, kernel, InstallDescription}, SystemCopy},
+        {{true, kernel, RunDescription}, RunLeftover},
+        {{true, L"C:\\Users\\bob\\korimath.sys", L"anything"}, Elsewhere},
+        {{false, kernel, InstallDescription}, Conflict},  // a user-mode service
+        {{true, L"\\SystemRoot\\System32\\drivers\\vendor.sys", L""}, Conflict},
+    };
+    for (const auto& row : services) {
+        EXPECT_EQ(ClassifyService(row.Service, L"C:\\Windows"), row.Is) << (&row - services);
+    }
+    // write file, create service, repoint service, remove after run, restore after run, conflict
     const struct {
         bool Run;
         Found Service;
         SystemCopyState Copy;
         DriverPlan Plan;
     } rows[] = {
-        {false, NoService, Missing, {true, true, false, false}}, {false, SystemCopy, SameAsCarried, {}},
-        {false, SystemCopy, Different, {true, false, false, false}}, {false, DriverStore, Missing, {}},
-        {false, Elsewhere, SameAsCarried, {true, false, true, false}}, {true, NoService, Missing, {true, true, false, true}},
-        {true, SystemCopy, SameAsCarried, {}}, {true, SystemCopy, Different, {}},
-        {true, SystemCopy, Missing, {true, false, false, false}}, {true, DriverStore, Different, {}},
-        {true, Elsewhere, Missing, {true, false, true, true}},
+        {false, NoService, Missing, {true, true, false, false, false, false}},
+        {false, SystemCopy, SameAsCarried, {}},
+        {false, SystemCopy, Different, {true, false, false, false, false, false}},
+        {false, DriverStore, Missing, {}},
+        {false, Elsewhere, SameAsCarried, {true, false, true, false, false, false}},
+        {false, RunLeftover, SameAsCarried, {true, false, true, false, false, false}},
+        {false, Conflict, Missing, {false, false, false, false, false, true}},
+        {true, NoService, Missing, {true, true, false, true, false, false}},
+        {true, SystemCopy, SameAsCarried, {}},
+        {true, SystemCopy, Different, {true, false, false, false, false, false}},  // compared in run as in install
+        {true, SystemCopy, Missing, {true, false, false, false, false, false}},
+        {true, DriverStore, Different, {}},
+        {true, Elsewhere, Missing, {true, false, true, false, true, false}},  // put back as it was afterwards
+        {true, RunLeftover, Different, {true, false, true, true, false, false}},
+        {true, Conflict, SameAsCarried, {false, false, false, false, false, true}},
     };
     for (const auto& row : rows) {
         const DriverPlan plan = row.Run ? PlanRun(row.Service, row.Copy) : PlanInstall(row.Service, row.Copy);
@@ -66,7 +94,50 @@ TEST(DriverPlan, WhatInstallAndRunDoWithWhatTheyFind)
         EXPECT_EQ(plan.CreateService, expected.CreateService) << &row - rows;
         EXPECT_EQ(plan.RepointService, expected.RepointService) << &row - rows;
         EXPECT_EQ(plan.RemoveAfterRun, expected.RemoveAfterRun) << &row - rows;
+        EXPECT_EQ(plan.RestoreAfterRun, expected.RestoreAfterRun) << &row - rows;
+        EXPECT_EQ(plan.Conflict, expected.Conflict) << &row - rows;
     }
+}
+
+TEST(Safeguards, LockWaitsCopyServiceAndConsole)
+{
+    EXPECT_EQ(LockOutcomeOf(true, 0), LockOutcome::Held);
+    EXPECT_EQ(LockOutcomeOf(true, 0x80), LockOutcome::Held) << "abandoned: its holder died";
+    EXPECT_EQ(LockOutcomeOf(true, 0x102), LockOutcome::Busy);
+    EXPECT_EQ(LockOutcomeOf(true, 0xFFFFFFFF), LockOutcome::Unavailable);
+    EXPECT_EQ(LockOutcomeOf(false, 0), LockOutcome::Unavailable);
+    // SERVICE_STOPPED 1, START_PENDING 2, STOP_PENDING 3, RUNNING 4
+    EXPECT_FALSE(WaitEnds(Awaited::Stopped, 4) || WaitEnds(Awaited::Stopped, 3) || WaitEnds(Awaited::Running, 2));
+    EXPECT_TRUE(WaitEnds(Awaited::Stopped, 1) && WaitEnds(Awaited::Running, 4) && WaitEnds(Awaited::Running, 1));
+    const AccessEntry admins[] = {{true, Trustee::System, 0x1F01FF}, {true, Trustee::Administrators, 0x1F01FF},
+                                  {true, Trustee::Other, 0x1200A9}, {false, Trustee::Other, 0x1F01FF}};
+    const AccessEntry users[] = {{true, Trustee::Other, 0x100}};  // FILE_WRITE_ATTRIBUTES alone
+    const struct {
+        CopyFacts Facts;
+        CopyProblem Expected;
+    } copies[] = {
+        {{false, 1, Trustee::Administrators, true, admins, 4}, CopyProblem::None},
+        {{false, 1, Trustee::TrustedInstaller, true, admins, 2}, CopyProblem::None},
+        {{true, 1, Trustee::Administrators, true, admins, 2}, CopyProblem::ReparsePoint},
+        {{false, 2, Trustee::Administrators, true, admins, 2}, CopyProblem::HardLinks},
+        {{false, 1, Trustee::Other, true, admins, 2}, CopyProblem::Owner},
+        {{false, 1, Trustee::System, false, nullptr, 0}, CopyProblem::OthersMayWrite},  // NULL DACL
+        {{false, 1, Trustee::System, true, users, 1}, CopyProblem::OthersMayWrite},
+    };
+    for (const auto& row : copies) {
+        EXPECT_EQ(CheckCopy(row.Facts), row.Expected) << (&row - copies);
+    }
+    const std::wstring service = ServiceSddl;
+    const std::wregex trustee(L";;;([A-Z]+)\\)");
+    for (auto it = std::wsregex_iterator(service.begin(), service.end(), trustee); it != std::wsregex_iterator(); ++it) {
+        EXPECT_TRUE((*it)[1] == L"SY" || (*it)[1] == L"BA") << "the service grants nothing to users";
+    }
+    for (const wchar_t unsafe : {L'\x1B', L'\r', L'\x7F', L'\x85', L'\x9B', L'\x202E', L'\x2066', L'\x061C'}) {
+        EXPECT_EQ(ForConsole(unsafe, true), L'\xFFFD') << static_cast<unsigned>(unsafe);
+    }
+    EXPECT_EQ(ForConsole(L'\n', true), L'\n');
+    EXPECT_EQ(ForConsole(L'\n', false), L'\xFFFD') << "an untrusted newline could fake a line";
+    EXPECT_EQ(ForConsole(L'\xE9', false), L'\xE9');
 }
 
 CommandLine Parse(std::initializer_list<const wchar_t*> Args)

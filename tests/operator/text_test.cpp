@@ -104,6 +104,23 @@ TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
     }
 }
 
+// An over-long value is cut with a marker, the object stays whole; C1 and
+// bidirectional controls are escaped like C0.
+TEST(JsonReport, NeverCutSilently)
+{
+    MachineFacts facts;
+    facts.Side.Launch.Found = true;
+    facts.Side.Launch.Text.Append(std::wstring(1000, L'\x1B'));  // 6000 characters escaped
+    Verdict verdict;
+    verdict.Text.Append(L"\x202E" L"evil\x85");
+    const JsonText json = FormatJsonReport(facts, verdict, Outcome{});
+    const std::wstring text(json.View());
+    EXPECT_FALSE(json.Truncated);
+    EXPECT_TRUE(Has(text, L"\\u001b [cut]\",\"ready_hyper_v\"")) << "cut at an escape's end, marked";
+    EXPECT_TRUE(Has(text, L"\"verdict_text\":\"\\u202eevil\\u0085\""));
+    EXPECT_EQ(text.substr(text.size() - 2), L"}\n");
+}
+
 // With a report, and Windows' own flags meaningful (no hypervisor); a refusal without a Win32 error.
 TEST(JsonReport, AReportAndWindowsView)
 {

@@ -113,6 +113,20 @@ def with_broken_driver(program, carried, work):
     return path
 
 
+def without_driver(program, work):
+    """A copy of the program whose driver resource is gone: its RCDATA type entry renumbered."""
+    import pefile
+    pe = pefile.PE(program)
+    entry = next(e for e in pe.DIRECTORY_ENTRY_RESOURCE.entries if e.id == 10)
+    data = bytearray(open(program, "rb").read())
+    offset = entry.struct.get_file_offset()
+    data[offset:offset + 4] = (0x7FFF).to_bytes(4, "little")
+    os.makedirs(os.path.join(work, "empty"), exist_ok=True)
+    path = os.path.join(work, "empty", "korimath.exe")
+    open(path, "wb").write(bytes(data))
+    return path
+
+
 def main():
     program, image, helper, inf, holder = sys.argv[1:6]
     expected, hypervisor = expected_json(helper)
@@ -232,13 +246,18 @@ def main():
                                  (broken + "\\korimath.sys", "install")):
             host.service("create", "korimath", "type=", "kernel", "start=", "demand", "binPath=", leftover)
             code, out = korimath(odd, action)
-            check(code == 0 and "replacing it" in out and "error" not in out,
-                  f"{action} with a service loading {leftover}: replaced, never started, exit 0", out)
+            check(code == 0 and "pointing it at this program's driver" in out and "error" not in out,
+                  f"{action} with a service loading {leftover}: repointed, never started from there, exit 0", out)
+            if action == "run":
+                check(image_path() == leftover and not os.path.exists(system_copy),
+                      "run puts a service it did not create back as it was, and removes its file", image_path())
+                host.service("delete", "korimath")
         check(image_path() == r"\SystemRoot\System32\drivers\korimath.sys", "install repoints the leftover in place")
         korimath(odd, "remove")
 
         hold = host.place("hold", [holder]) + "\\hold_service.exe"
-        with subprocess.Popen(["wine", hold, "mutex", "Global\\Korimath", "6"], env=host.env,
+        safeguards(host, korimath, odd, hold, system_copy, carried, nothing_left)
+        with subprocess.Popen(["wine", hold, "mutex", "Global\\Korimath-InstallRunRemove", "6"], env=host.env,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as holding:
             time.sleep(2)
             began = time.monotonic()
@@ -273,6 +292,9 @@ def main():
         check(code == 0 and "pnputil" in out and os.path.exists(stored),
               "remove of a driver-store install: the store's copy stays, says how to drop the package", out)
 
+        empty = host.place("empty", [without_driver(program, work)])
+        code, out = korimath(empty, "run")
+        check(code == 4 and "carries no driver" in out, "a program that carries no driver: exit 4", out)
         refused = host.place("refused", [with_broken_driver(program, carried, work)])
         code, out = korimath(refused, "run")
         check(code == 7 and "start refused: error " in out and "Verdict (" in out,
@@ -298,12 +320,62 @@ def main():
             subprocess.run(["wine", odd + "\\korimath.exe", "report"], env=relay, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=trace, timeout=120)
             trace.seek(0)
-            calls = re.findall(r"Call [\w.-]+\.(\w+)\(.*ret=0*14000", trace.read().decode("latin-1"))
-        check(calls[:3] == ["GetCommandLineW", "CommandLineToArgvW", "SetDefaultDllDirectories"],
-              "the DLL search is restricted before the program's first call beyond its command line", calls[:6])
+            calls = [name + ("(%s)" % argument if name == "SetDefaultDllDirectories" else "")
+                     for name, argument in re.findall(r"Call [\w.-]+\.(\w+)\(([0-9a-f]*).*ret=0*14000",
+                                                      trace.read().decode("latin-1"))]
+        check(calls[:3] == ["SetDefaultDllDirectories(00000800)", "GetCommandLineW", "CommandLineToArgvW"],
+              "the DLL search is restricted to System32 (0x800) before anything else, even the command line",
+              calls[:4])
 
     print(f"{failures} failed")
     return 1 if failures else 0
+
+
+def safeguards(host, korimath, folder, hold, system_copy, carried, nothing_left):
+    """What a local non-administrator could do to korimath's objects, as far as Wine shows it."""
+    service_key = ["reg", "query", SERVICE_KEY, "/s"]
+    with subprocess.Popen(["wine", hold, "squat", "Global\\Korimath", "8"], env=host.env,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as holding:
+        time.sleep(2)
+        code, out = korimath(folder, "run")
+        holding.wait(timeout=60)
+    check(code == 0, "Global\\Korimath squatted with a DACL that denies everyone: run still succeeds", out)
+    for kind, image in (("own", "C:\\vendor\\service.exe"), ("kernel", "\\SystemRoot\\System32\\drivers\\vendor.sys")):
+        host.service("create", "korimath", "type=", kind, "start=", "demand", "binPath=", image)
+        before = host.run(service_key, check=False)
+        code, out = korimath(folder, "run")
+        check(code == 5 and "not korimath's" in out and host.run(service_key, check=False) == before
+              and not os.path.exists(system_copy), f"a {kind} service named korimath loading {image}: exit 5, "
+                                                   "left exactly as it was", out)
+        code, out = korimath(folder, "remove")
+        check(code == 5 and host.run(service_key, check=False) == before, "remove leaves it too", out)
+        host.service("delete", "korimath")
+    elsewhere = os.path.join(host.prefix, "drive_c", "elsewhere.sys")
+    with open(elsewhere, "wb") as f:
+        f.write(b"MZ not a driver" + b"\0" * 500)
+    os.link(elsewhere, system_copy)
+    code, out = korimath(folder, "install")
+    check(code == 0 and os.stat(system_copy).st_nlink == 1 and open(system_copy, "rb").read() == carried
+          and open(elsewhere, "rb").read().startswith(b"MZ not a driver"),
+          "a hard link planted as the System32 copy: replaced by a file of its own, the other file unchanged", out)
+    code, start = host.run(["reg", "query", SERVICE_KEY, "/v", "Start"], check=False)
+    check("0x3" in start, "install creates the service demand-start", start)
+    # Same size, other bytes: run compares bytes, not sizes, and writes the carried driver again.
+    with open(system_copy, "r+b") as f:
+        f.seek(0x200)
+        f.write(b"\xCC" * 16)
+    code, out = korimath(folder, "run")
+    check(code == 0 and "driver loaded" in out and open(system_copy, "rb").read() == carried,
+          "a System32 copy of the right size with other bytes: run writes the carried driver again and loads it", out)
+    host.service("start", "korimath")
+    with open(system_copy, "r+b") as f:
+        f.seek(0x200)
+        f.write(b"\xCC" * 16)
+    code, out = korimath(folder, "install")
+    check(code == 0 and host.state("korimath") == "STOPPED" and open(system_copy, "rb").read() == carried,
+          "install under a running driver: stops it before it replaces the file", out)
+    korimath(folder, "remove")
+    nothing_left("the safeguards")
 
 
 def check_and_firmware_setup(korimath, folder, dist, nothing_left):

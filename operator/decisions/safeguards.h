@@ -1,0 +1,59 @@
+// The decisions behind what korimath.exe guarantees against a local
+// non-administrator: its lock, its service's and its driver file's security,
+// the checks on the System32 copy, the service waits, and what reaches the
+// console. operator/win32 carries them out.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// The lock: a mutex in a private namespace whose boundary holds the
+// Administrators SID, both with this DACL (SYSTEM and Administrators only),
+// so a standard user (whose Administrators SID is deny-only) can neither
+// create it first nor open it.
+constexpr const wchar_t* AdministratorsOnlySddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+constexpr const wchar_t* LockNamespace = L"Korimath";
+constexpr const wchar_t* LockName = L"Korimath\\InstallRunRemove";
+
+enum class LockOutcome { Held, Busy, Unavailable };
+// WaitForSingleObject's result on the opened mutex: WAIT_OBJECT_0 (0), or
+// WAIT_ABANDONED (0x80), when its holder ended without letting go, holds it;
+// WAIT_TIMEOUT (0x102) is another korimath still at work.
+LockOutcome LockOutcomeOf(bool Opened, unsigned long WaitResult);
+
+// The service korimath creates: full control for SYSTEM and Administrators,
+// nothing for interactive, authenticated or other users.
+constexpr const wchar_t* ServiceSddl = L"D:P(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;SY)(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;BA)";
+
+// The System32 copy as found after it was written or before it is loaded.
+// Self is this elevated process's own user: an administrator, who may own
+// what it creates.
+enum class Trustee { System, Administrators, TrustedInstaller, Self, Other };
+struct AccessEntry {
+    bool Allow;
+    Trustee Who;
+    unsigned long Mask;
+};
+struct CopyFacts {
+    bool ReparsePoint = false;  // a symbolic link or junction: what loads is elsewhere
+    unsigned long Links = 1;    // hard links: another name may be writable
+    Trustee Owner = Trustee::Other;
+    bool DaclPresent = false;   // a NULL DACL lets everyone in
+    const AccessEntry* Entries = nullptr;
+    std::size_t EntryCount = 0;
+};
+enum class CopyProblem { None, ReparsePoint, HardLinks, Owner, OthersMayWrite };
+CopyProblem CheckCopy(const CopyFacts& Copy);
+const char* DescribeCopyProblem(CopyProblem Problem);
+
+// Whether a service's state ends the wait for Running (started, or stopped
+// again because DriverEntry failed) or for Stopped.
+enum class Awaited { Running, Stopped };
+bool WaitEnds(Awaited For, unsigned long State);
+
+// What may reach a console: C0 and C1 controls, DEL and the bidirectional
+// controls become U+FFFD, so a string from CPUID, SMBIOS, the registry, a
+// service's configuration or an event cannot move the cursor, recolour or
+// reorder what korimath prints. Newline stays where Newline is true (the
+// program's own line ends).
+wchar_t ForConsole(wchar_t Character, bool Newline);
