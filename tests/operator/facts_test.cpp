@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "operator/decisions/cpuid_features.h"
@@ -68,15 +69,10 @@ TEST(CpuidFeatures, BitsFamilyAndOnlyLeavesThatExist)
     };
     for (const auto& row : rows) {
         Current = row.Cpu;
-        const CpuidFeatures got = ReadCpuidFeatures(FeatureLeaves);
-        const CpuidFeatures& want = row.Expected;
-        EXPECT_EQ(got.Vmx, want.Vmx) << row.Case;
-        EXPECT_EQ(got.Smx, want.Smx) << row.Case;
-        EXPECT_EQ(got.Family, want.Family) << row.Case;
-        EXPECT_EQ(got.SvmKnown, want.SvmKnown) << row.Case;
-        EXPECT_EQ(got.Svm, want.Svm) << row.Case;
-        EXPECT_EQ(got.NestedPagingKnown, want.NestedPagingKnown) << row.Case;
-        EXPECT_EQ(got.NestedPaging, want.NestedPaging) << row.Case;
+        const auto fields = [](const CpuidFeatures& F) {
+            return std::tuple(F.Vmx, F.Smx, F.Family, F.SvmKnown, F.Svm, F.NestedPagingKnown, F.NestedPaging);
+        };
+        EXPECT_EQ(fields(ReadCpuidFeatures(FeatureLeaves)), fields(row.Expected)) << row.Case;
     }
 }
 
