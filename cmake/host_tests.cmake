@@ -84,16 +84,18 @@ set(KORIMATH_SIGNED ${CMAKE_BINARY_DIR}/signed)
 add_test(NAME dist.signed_pair
     COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_release.sh ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${KORIMATH_SIGNED}
             pair)
-set_tests_properties(dist.signed_pair PROPERTIES FIXTURES_SETUP signed_pair)
+# The longest chain first: the signed pair, then the Wine test that needs it,
+# while the other core takes clang-tidy, the second build and the bundle.
+set_tests_properties(dist.signed_pair PROPERTIES FIXTURES_SETUP signed_pair COST 300)
 add_test(NAME dist.bundle
     COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_release.sh ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${KORIMATH_SIGNED}
             bundle)
-set_tests_properties(dist.bundle PROPERTIES FIXTURES_REQUIRED signed_pair)
+set_tests_properties(dist.bundle PROPERTIES FIXTURES_REQUIRED signed_pair COST 10)
 add_test(NAME wine.operator_program
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_program.py
             ${KORIMATH_SIGNED}/korimath.exe ${KORIMATH_SIGNED}/korimath.sys $<TARGET_FILE:host_cpuid>
             ${PROJECT_SOURCE_DIR}/dist/korimath.inf ${KORIMATH_HOLD_SERVICE})
-set_tests_properties(wine.operator_program PROPERTIES FIXTURES_REQUIRED signed_pair TIMEOUT 240
+set_tests_properties(wine.operator_program PROPERTIES FIXTURES_REQUIRED signed_pair COST 200 TIMEOUT 240
     ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
 add_test(NAME dist.inf
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_inf.py ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
