@@ -6,7 +6,7 @@
 
 namespace {
 
-// The EFI global variable GUID (UEFI specification, "Globally Defined Variables").
+// The EFI global variable GUID (UEFI, "Globally Defined Variables").
 constexpr const wchar_t* EfiGlobalVariable = L"{8BE4DF61-93CA-11D2-AA0D-00E098032B8C}";
 // Non-volatile, boot-service and runtime access, as UEFI defines OsIndications.
 constexpr DWORD VariableAttributes = 7;

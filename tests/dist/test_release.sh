@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# The release path with a throwaway certificate: a release signature needs a
-# time stamp; scripts/sign signs the build's pair into OUT_DIR (the Wine test
-# runs it) with SHA-256, the program carrying the signed driver, checksum
-# intact; then a stand-in for Microsoft's package (that signed driver, a
-# catalog, the INF) goes through scripts/sign and scripts/bundle, twice. The
-# bundle holds exactly the program, the package's files byte for byte (the
-# driver's signature untouched), the operators' README (CRLF) and SHA256SUMS.
-#
-# Two phases, so that the Wine test, which needs only the pair, need not wait
-# for the bundle: "pair" (the time stamp, the signed pair in OUT_DIR, and the
-# throwaway certificate beside it) and "bundle" (the package and the bundle).
-#
+# The release path with a throwaway certificate, in two phases so that the
+# Wine test waits only for the first. pair: a release signature needs a time
+# stamp; scripts/sign signs the build's pair into OUT_DIR with SHA-256, the
+# program carrying the signed driver, checksum intact. bundle: a stand-in for
+# Microsoft's package goes through scripts/sign and scripts/bundle, twice; the
+# bundle holds exactly the program, the package's files byte for byte, the
+# fleet files, the operators' README (CRLF) and SHA256SUMS.
 # usage: test_release.sh SOURCE_DIR BUILD_DIR OUT_DIR pair|bundle
 set -euo pipefail
 source_dir=$1 build=$(realpath "$2") out=$3 phase=$4

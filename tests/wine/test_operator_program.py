@@ -6,11 +6,7 @@ this processor says through CPUID.
 
 usage: test_operator_program.py KORIMATH_EXE KORIMATH_SYS HOST_CPUID KORIMATH_INF HOLD_SERVICE_EXE
 
-Beyond tools/winehost.py's list of Wine's differences: Wine has no pnputil
-and no driver store, so that case is set up by hand; Wine resolves its own
-DLLs' dependencies without the program's DLL search restriction and ignores
-DependentLoadFlags, so a relay trace shows the order of the program's calls
-instead of planted DLLs.
+What Wine hides and how the test works around it: docs/wine.md.
 """
 
 import json
