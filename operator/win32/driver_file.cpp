@@ -192,9 +192,16 @@ DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
                           FlushFileBuffers(file);
     DWORD error = complete ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT);
     CloseHandle(file);
-    if (error == ERROR_SUCCESS &&
-        !MoveFileExW(temporary.CStr(), Path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
+    // The kernel lets go of a stopped driver's file a moment after the stop.
+    for (int attempt = 0; error == ERROR_SUCCESS && attempt < 20; ++attempt) {
+        if (MoveFileExW(temporary.CStr(), Path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            break;
+        }
+        const DWORD refused = GetLastError();
+        if ((refused != ERROR_SHARING_VIOLATION && refused != ERROR_ACCESS_DENIED) || attempt == 19) {
+            error = refused;
+        }
+        Sleep(100);
     }
     if (error != ERROR_SUCCESS) {
         DeleteFileW(temporary.CStr());
