@@ -47,7 +47,19 @@ class WineHost:
         self.keepalive = None
 
     def __enter__(self):
-        self.run(["wineboot", "-i"], timeout=180)
+        # A fresh prefix's first boot has been seen to fail at once (exit 53,
+        # once in about ten runs); Wine keys a prefix's server by the folder's
+        # device and inode, which a prefix just deleted may share. Boot again,
+        # up to twice, a little later.
+        for attempt in range(3):
+            code, out = self.run(["wineboot", "-i"], timeout=180, check=False)
+            if code == 0:
+                break
+            if attempt == 2:
+                raise WineError(f"wineboot -i exited {code}: {out.strip()}")
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=CALL_TIMEOUT,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(2)
         # Let the first boot's services finish and the server exit: until then
         # the service database can stay locked (a start fails with 1055).
         self.run(["wineserver", "-w"], timeout=180)
