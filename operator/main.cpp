@@ -34,7 +34,8 @@ constexpr const char* Usage =
     "4 driver cannot be written to System32\\drivers, 5 a service named korimath that cannot be replaced,\n"
     "6 install failed, 7 start refused, 8 no report yet, 9 stop failed, 10 remove failed, 12 busy\n"
     "(another korimath install, run or remove), 13 not an x64 processor (Windows on Arm), 14 cannot\n"
-    "restart into firmware setup, 15 firmware-setup not confirmed. Failures print the Win32 error.\n";
+    "restart into firmware setup, 15 firmware-setup not confirmed, 16 lock unavailable, 17 DLL search\n"
+    "not restricted. Failures print the Win32 error.\n";
 
 int Perform(const CommandLine& Command, Output& To)
 {
