@@ -17,7 +17,7 @@ int FirmwareSetup(Output& To, bool Yes)
         AppendRefusal(why, refusal);
         return Refuse(To, why.View(), ExitNoFirmwareSetup);
     }
-    const MachineFacts facts = GatherFacts(To.Driver);
+    const MachineFacts facts = GatherFacts(To.Driver, false);  // the advice needs the verdict alone
     FixedText<2048> advice;
     AppendFirmwareAdvice(advice, DecideVerdict(facts));
     Say(To, {L"korimath: ", advice.View(), L"\n"});

@@ -141,7 +141,7 @@ void EnsureReportKey()
     }
 }
 
-MachineFacts GatherFacts(const DriverLoad& Driver)
+MachineFacts GatherFacts(const DriverLoad& Driver, bool WindowsSide)
 {
     MachineFacts facts;
     std::uint64_t lastWrite = 0;
@@ -157,9 +157,11 @@ MachineFacts GatherFacts(const DriverLoad& Driver)
     facts.Hypervisor = ReadHypervisorFacts(QueryCpuid);
     facts.Windows = ReadWindowsView(facts.Hypervisor.Present);
     facts.System = ReadSystemIdentity();
-    facts.Side = ReadWindowsSide(IsElevated());
-    if (ShouldReadLaunchEvents(facts.Side, facts.Hypervisor.RootPartition || facts.Hypervisor.NestedRoot)) {
-        facts.Side.Launch = ReadLaunchEvent();
+    if (WindowsSide) {
+        facts.Side = ReadWindowsSide(IsElevated());
+        if (ShouldReadLaunchEvents(facts.Side, facts.Hypervisor.RootPartition || facts.Hypervisor.NestedRoot)) {
+            facts.Side.Launch = ReadLaunchEvent();
+        }
     }
     facts.NativeX64 = NativeMachineIsX64();
     facts.Driver = Driver;
@@ -173,7 +175,7 @@ int PrintReport(const Output& To)
         const Report values = ReadReport(lastWrite);
         return values.Written() ? ExitDone : ExitNoReport;
     }
-    const MachineFacts facts = GatherFacts(To.Driver);
+    const MachineFacts facts = GatherFacts(To.Driver, true);
     const Verdict verdict = DecideVerdict(facts);
     PrintFacts(facts);
     WriteOut(L"Verdict (");
@@ -185,15 +187,25 @@ int PrintReport(const Output& To)
     return facts.Values.Written() ? ExitDone : ExitNoReport;
 }
 
+namespace {
+
+void WriteJson(const Output& To, const MachineFacts& Facts, const Verdict& Result, int ExitCode)
+{
+    Outcome ended = To.Ended;
+    ended.ExitCode = ExitCode;
+    WriteOut(FormatJsonReport(Facts, Result, ended).View());
+}
+
+}  // namespace
+
 int Check(Output& To)
 {
-    const MachineFacts facts = GatherFacts(To.Driver);
+    // The one line needs only the verdict; the object carries Windows' side too.
+    const MachineFacts facts = GatherFacts(To.Driver, To.Json);
     const Verdict verdict = DecideVerdict(facts);
     const int code = Blocker(verdict) == nullptr ? ExitDone : ExitNotReady;
     if (To.Json) {
-        Outcome ended = To.Ended;
-        ended.ExitCode = code;
-        WriteOut(FormatJsonReport(facts, verdict, ended).View());
+        WriteJson(To, facts, verdict, code);
         To.JsonPrinted = true;
     } else {
         WriteUntrusted(CheckLine(verdict).View());
@@ -204,8 +216,6 @@ int Check(Output& To)
 
 void PrintJson(const Output& To, int ExitCode)
 {
-    const MachineFacts facts = GatherFacts(To.Driver);
-    Outcome ended = To.Ended;
-    ended.ExitCode = ExitCode;
-    WriteOut(FormatJsonReport(facts, DecideVerdict(facts), ended).View());
+    const MachineFacts facts = GatherFacts(To.Driver, true);
+    WriteJson(To, facts, DecideVerdict(facts), ExitCode);
 }

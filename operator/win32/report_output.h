@@ -10,8 +10,10 @@
 // harmless there and lets the report land on systems that do not.
 void EnsureReportKey();
 
-// Everything the verdict rests on, read now.
-MachineFacts GatherFacts(const DriverLoad& Driver);
+// Everything the verdict rests on, read now; with WindowsSide also the
+// edition, features (DISM, seconds when elevated), platform, VBS and launch
+// events, which only "What runs here" and the JSON use.
+MachineFacts GatherFacts(const DriverLoad& Driver, bool WindowsSide);
 
 // Without --json: prints the report, what Windows says and the verdict. With
 // --json it prints nothing (the caller ends with PrintJson). ExitDone, or
