@@ -37,10 +37,10 @@ ExternalProject_Add(korimath_image
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${KORIMATH_IMAGE_DIR}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/kernel-toolchain.cmake
-               -DCMAKE_BUILD_TYPE=Release
+               -DCMAKE_BUILD_TYPE=Release -DKORIMATH_WIN32_TESTS=ON
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.exe)
+    BUILD_BYPRODUCTS ${KORIMATH_IMAGE} ${KORIMATH_IMAGE_DIR}/korimath.exe ${KORIMATH_IMAGE_DIR}/korimath_win32_tests.exe)
 
 # The bytes of the image and the program against a table of expected
 # fields, the guard table, the exception scope around RDMSR and the PDB; and
@@ -97,6 +97,10 @@ add_test(NAME wine.operator_program
             ${PROJECT_SOURCE_DIR}/dist/korimath.inf ${KORIMATH_HOLD_SERVICE})
 set_tests_properties(wine.operator_program PROPERTIES FIXTURES_REQUIRED signed_pair COST 200 TIMEOUT 240
     ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})
+# Windows' side: each reader of a Windows fact against doubles, under Wine.
+add_test(NAME wine.readers
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/win32/run_under_wine.sh ${KORIMATH_IMAGE_DIR}/korimath_win32_tests.exe)
+set_tests_properties(wine.readers PROPERTIES COST 20 TIMEOUT 200 ENVIRONMENT TMPDIR=${CMAKE_BINARY_DIR})
 add_test(NAME dist.inf
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_inf.py ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
 add_test(NAME dist.docs COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_docs.py ${PROJECT_SOURCE_DIR})

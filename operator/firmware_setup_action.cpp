@@ -6,10 +6,14 @@
 #include "operator/win32/console.h"
 #include "operator/win32/firmware.h"
 #include "operator/win32/report_output.h"
+#include "operator/win32/system_library.h"
 
 int FirmwareSetup(Output& To, bool Yes)
 {
-    const FirmwareFacts firmware = ReadFirmwareFacts();
+    const SystemLibrary kernel(L"kernel32.dll");
+    const SystemLibrary user(L"user32.dll");
+    const FirmwareApi api = LoadFirmwareApi(kernel, user);
+    const FirmwareFacts firmware = ReadFirmwareFacts(api);
     const FirmwareRefusal refusal = CheckFirmwareSetup(firmware);
     if (refusal != FirmwareRefusal::None) {
         FixedText<1024> why;
@@ -35,10 +39,12 @@ int FirmwareSetup(Output& To, bool Yes)
     case Confirmation::Skip:
         break;
     }
-    const unsigned long error = RestartIntoFirmwareSetup();
-    if (error != 0) {
-        return Fail(To, L"cannot restart into firmware setup (OsIndications is as it was)", error, ExitNoFirmwareSetup);
-    }
     Say(To, {L"korimath: restarting into firmware setup\n"});
-    return ExitDone;
+    const FirmwareRestart restart = RestartIntoFirmwareSetup(api);
+    FixedText<1024> why;
+    AppendNoRestart(why, restart);
+    if (restart.Error != 0) {
+        return Fail(To, why.View(), restart.Error, ExitNoFirmwareSetup);
+    }
+    return Refuse(To, why.View(), ExitNoFirmwareSetup);
 }

@@ -64,6 +64,20 @@ Confirmation HowToConfirm(bool Yes, bool Console)
     return Console ? Confirmation::Ask : Confirmation::Refuse;
 }
 
+void AppendNoRestart(FixedText<1024>& Text, const FirmwareRestart& Restart)
+{
+    Text.Append(Restart.Cancelled ? "the restart into firmware setup was cancelled (a program would not close, or "
+                                    "someone chose Cancel)"
+                                  : "cannot restart into firmware setup");
+    if (Restart.Restored) {
+        Text.Append("; OsIndications is as it was, so the next restart starts Windows as usual");
+        return;
+    }
+    Text.Append("; OsIndications could not be put back (error ");
+    Text.AppendNumber(Restart.RestoreError);
+    Text.Append("), so the next restart opens firmware setup");
+}
+
 void AppendFirmwareAdvice(FixedText<2048>& Text, const Verdict& Result)
 {
     const bool off = Result.Found == Finding::FirmwareDisabled || Result.Found == Finding::FirmwareUnlocked;

@@ -32,5 +32,18 @@ constexpr std::uint64_t WithBootToFirmwareUi(std::uint64_t Current)
     return Current | BootToFirmwareUi;
 }
 
+// A restart into firmware setup that did not happen: why, and whether
+// OsIndications is as it was.
+struct FirmwareRestart {
+    unsigned long Error = 0;         // the Win32 error that stopped it, 0 when it was cancelled
+    bool Cancelled = false;          // it began, and a program or the person cancelled it
+    bool Restored = false;           // OsIndications was put back (or removed) as it was
+    unsigned long RestoreError = 0;  // ... and if not, why
+};
+
+// "cannot restart into firmware setup" or "the restart ... was cancelled",
+// then whether OsIndications is as it was or what the next restart does.
+void AppendNoRestart(FixedText<1024>& Text, const FirmwareRestart& Restart);
+
 // What to do there, from the verdict: printed before anything changes.
 void AppendFirmwareAdvice(FixedText<2048>& Text, const Verdict& Result);

@@ -8,7 +8,6 @@ namespace {
 // Longer values are cut, with a marker, so that the object always fits and
 // stays valid: nothing is ever cut silently.
 constexpr std::size_t ValueLimit = 4096;
-constexpr std::wstring_view CutMarker = L" [cut]";
 
 void AppendString(JsonText& Out, std::wstring_view Text)
 {
@@ -92,7 +91,7 @@ void AppendWindowsSide(JsonText& Out, const MachineFacts& Facts, const Verdict& 
     AppendName(Out, L"windows_edition", EditionName(EditionOf(side.ProductType)));
     constexpr const wchar_t* features[OptionalFeatureCount] = {
         L"feature_hyper_v", L"feature_virtual_machine_platform", L"feature_hypervisor_platform", L"feature_sandbox",
-        L"feature_wsl"};
+        L"feature_wsl", L"feature_application_guard"};
     for (unsigned i = 0; i < OptionalFeatureCount; ++i) {
         AppendName(Out, features[i], FeatureStateName(side.Features[i]));
     }

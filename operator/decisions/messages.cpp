@@ -1,6 +1,13 @@
 #include "operator/decisions/messages.h"
 
-const char* ExplainError(unsigned long Error)
+#include "operator/decisions/exit_codes.h"
+
+int ExitForFailure(unsigned long Error, bool Elevated, int Otherwise)
+{
+    return Error == ErrorAccessDenied && !Elevated ? ExitNotElevated : Otherwise;
+}
+
+const char* ExplainError(unsigned long Error, bool Elevated)
 {
     switch (Error) {
     case ErrorFileNotFound:
@@ -10,8 +17,10 @@ const char* ExplainError(unsigned long Error)
         return "The folder the service points to cannot be reached by the kernel: run \"korimath remove\", then "
                "\"korimath run\" again.";
     case ErrorAccessDenied:
-        return "Access denied: run korimath from a command prompt opened with \"Run as administrator\"; if it "
-               "already is, security software is refusing driver services.";
+        return Elevated ? "Access denied, although korimath runs as administrator: another program holds the file "
+                          "or service open without sharing it (an antivirus scan, a backup, a tool that lists "
+                          "services), or security software refuses it; close it or restart Windows, then try again."
+                        : "Access denied: run korimath from a command prompt opened with \"Run as administrator\".";
     case ErrorGenFailure:
         return "The driver refused to load on this system; send this output to Korimath support.";
     case ErrorBadExeFormat:

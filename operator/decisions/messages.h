@@ -28,5 +28,10 @@ enum Win32Error : unsigned long {
 };
 
 // nullptr for an error without a sentence of its own; the caller then prints
-// the system's own message text. Plain ASCII.
-const char* ExplainError(unsigned long Error);
+// the system's own message text. Plain ASCII. Elevated: this process runs as
+// administrator, so access denied is not a missing elevation.
+const char* ExplainError(unsigned long Error, bool Elevated);
+
+// A failure's exit code: access denied means "not elevated" (3) only where
+// the process is not; elevated, it is the action's own failure.
+int ExitForFailure(unsigned long Error, bool Elevated, int Otherwise);

@@ -21,6 +21,10 @@ enum class LockOutcome { Held, Busy, Unavailable };
 // WAIT_TIMEOUT (0x102) is another korimath still at work.
 LockOutcome LockOutcomeOf(bool Opened, unsigned long WaitResult);
 
+// A folder only SYSTEM and Administrators may open, theirs and what it holds
+// (DISM's scratch folder).
+constexpr const wchar_t* AdministratorsOnlyFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
 // The service korimath creates: full control for SYSTEM and Administrators,
 // nothing for interactive, authenticated or other users.
 constexpr const wchar_t* ServiceSddl = L"D:P(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;SY)(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;BA)";

@@ -33,3 +33,16 @@ void AppendDecimal(TextSpan Text, unsigned long Number)
         AppendWide(Text, std::wstring_view(&digit, 1));
     }
 }
+
+void AppendMarked(TextSpan Text, std::wstring_view Part)
+{
+    AppendWide(Text, Part);
+    if (Text.Truncated && Text.Capacity > CutMarker.size()) {
+        Text.Length = Text.Length < Text.Capacity - 1 - CutMarker.size() ? Text.Length
+                                                                          : Text.Capacity - 1 - CutMarker.size();
+        if (Text.Length != 0 && Text.Chars[Text.Length - 1] >= 0xD800 && Text.Chars[Text.Length - 1] <= 0xDBFF) {
+            --Text.Length;  // half a surrogate pair
+        }
+        AppendWide(Text, CutMarker);
+    }
+}

@@ -17,6 +17,11 @@ struct TextSpan {
 void AppendWide(TextSpan Text, std::wstring_view Part);
 void AppendAscii(TextSpan Text, std::string_view Part);  // plain ASCII, widened
 void AppendDecimal(TextSpan Text, unsigned long Number);
+// Appends Part; where it does not fit, ends the text with CutMarker instead
+// of its last characters, so a cut never passes for the whole.
+void AppendMarked(TextSpan Text, std::wstring_view Part);
+
+constexpr std::wstring_view CutMarker = L" [cut]";
 
 template <std::size_t Capacity>
 struct FixedText {
@@ -29,6 +34,7 @@ struct FixedText {
     // program.
     void Append(std::string_view Ascii) { AppendAscii(Span(), Ascii); }
     void AppendNumber(unsigned long Number) { AppendDecimal(Span(), Number); }
+    void AppendOrCut(std::wstring_view Part) { AppendMarked(Span(), Part); }
 
     void Clear()
     {

@@ -45,12 +45,11 @@ FeatureState FeatureStateOf(int DismState)
 {
     switch (DismState) {
     case 4:  // DismStateInstalled
-    case 6:  // DismStateSuperseded
         return FeatureState::Enabled;
     case 1:  // DismStateUninstallPending
     case 5:  // DismStateInstallPending
         return FeatureState::RestartPending;
-    default:  // NotPresent, Staged, Removed (payload gone), PartiallyInstalled
+    default:  // NotPresent, Staged, Removed (payload gone), Superseded, PartiallyInstalled
         return FeatureState::Disabled;
     }
 }
@@ -108,7 +107,8 @@ bool ShouldReadLaunchEvents(const WindowsSide& Side, bool HypervisorRuns)
 FixedText<256> LaunchEventQuery(unsigned long long BootTime)
 {
     FixedText<256> query;
-    query.Append("*[System[Provider[@Name='Microsoft-Windows-Hyper-V-Hypervisor'] and TimeCreated[@SystemTime>='");
+    query.Append("*[System[Provider[@Name='Microsoft-Windows-Hyper-V-Hypervisor'] and Execution[@ProcessID=4] and "
+                 "TimeCreated[@SystemTime>='");
     query.Append(Iso8601(BootTime).View());
     query.Append("']]]");
     return query;

@@ -16,12 +16,12 @@ const wchar_t* EditionName(Edition Which);  // "home", "pro", ...; nullptr when 
 
 enum class FeatureState { NotRead, Enabled, Disabled, Absent, RestartPending };
 
-// DismPackageFeatureState (dismapi.h): Installed and Superseded are enabled,
-// InstallPending and UninstallPending wait for a restart, the rest disabled.
+// DismPackageFeatureState (dismapi.h): Installed is enabled, InstallPending
+// and UninstallPending wait for a restart, the rest (Superseded too) disabled.
 FeatureState FeatureStateOf(int DismState);
 const wchar_t* FeatureStateName(FeatureState State);  // nullptr when not read
 
-enum class OptionalFeature { HyperV, VirtualMachinePlatform, HypervisorPlatform, Sandbox, Wsl, Count };
+enum class OptionalFeature { HyperV, VirtualMachinePlatform, HypervisorPlatform, Sandbox, Wsl, ApplicationGuard, Count };
 constexpr unsigned OptionalFeatureCount = static_cast<unsigned>(OptionalFeature::Count);
 
 // A registry DWORD that may be absent: absent is not "off", since Windows 11
@@ -37,6 +37,11 @@ struct Vbs {
     Setting HvciEnabled;     // DeviceGuard\Scenarios\HypervisorEnforcedCodeIntegrity\Enabled
     Setting HvciLocked;      // ...\HypervisorEnforcedCodeIntegrity\Locked
     Setting LsaCfgFlags;     // Lsa\LsaCfgFlags: 1 Credential Guard with UEFI lock, 2 without
+    // Policies\Microsoft\Windows\DeviceGuard, as Group Policy and Intune
+    // write them; they win over the local values.
+    Setting PolicyEnabled;      // EnableVirtualizationBasedSecurity: 1 on
+    Setting PolicyHvci;         // HypervisorEnforcedCodeIntegrity: 1 with UEFI lock, 2 without
+    Setting PolicyLsaCfgFlags;  // LsaCfgFlags: 1 with UEFI lock, 2 without
     bool RunningKnown = false;
     bool Running = false;    // IsEnclaveTypeSupported(ENCLAVE_TYPE_VBS)
 };
@@ -57,6 +62,7 @@ struct LaunchEvent {
     bool Read = false;   // the System log was asked
     bool Found = false;  // Microsoft-Windows-Hyper-V-Hypervisor logged something this boot
     unsigned long Id = 0;
+    unsigned long Level = 0;  // 1 critical, 2 error, 3 warning, 4 information
     FixedText<1024> Text;  // Windows' own message, localized: shown, never parsed
 };
 
@@ -80,6 +86,13 @@ FixedText<256> LaunchEventQuery(unsigned long long BootTime);
 // it is enabled, or virtualization-based security is configured on. Only
 // then are the launch events worth reading.
 bool SomethingStartsTheHypervisor(const WindowsSide& Side);
+
+// The hypervisor's events come from the System process (process id 4), not
+// from a program that uses its provider's name.
+constexpr bool FromSystemProcess(unsigned long ProcessId)
+{
+    return ProcessId == 4;
+}
 
 // Microsoft documents event 5 of Microsoft-Windows-Hyper-V-Hypervisor as
 // "Hyper-V launch aborted due to auto-launch being disabled".

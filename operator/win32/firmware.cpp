@@ -1,7 +1,5 @@
 #include "operator/win32/firmware.h"
 
-#include <windows.h>
-
 #include "operator/win32/system_library.h"
 
 namespace {
@@ -10,20 +8,10 @@ namespace {
 constexpr const wchar_t* EfiGlobalVariable = L"{8BE4DF61-93CA-11D2-AA0D-00E098032B8C}";
 // Non-volatile, boot-service and runtime access, as UEFI defines OsIndications.
 constexpr DWORD VariableAttributes = 7;
+// How long a restart may take to begin, polled twice a second.
+constexpr int RestartPolls = 60;
 
-using GetType = BOOL(WINAPI*)(FIRMWARE_TYPE*);
-using GetVariable = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, PVOID, DWORD, PDWORD);
-using SetVariable = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, PVOID, DWORD, DWORD);
-
-struct Functions {
-    SystemLibrary Kernel{L"kernel32.dll"};
-    GetType Type = Kernel.Find<GetType>("GetFirmwareType");
-    GetVariable Get = Kernel.Find<GetVariable>("GetFirmwareEnvironmentVariableExW");
-    SetVariable Set = Kernel.Find<SetVariable>("SetFirmwareEnvironmentVariableExW");
-    bool Present() const { return Type != nullptr && Get != nullptr && Set != nullptr; }
-};
-
-bool EnablePrivilege(const wchar_t* Name)
+bool EnableOwnPrivilege(const wchar_t* Name)
 {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
@@ -32,64 +20,106 @@ bool EnablePrivilege(const wchar_t* Name)
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    bool enabled = LookupPrivilegeValueW(nullptr, Name, &privileges.Privileges[0].Luid) &&
-                   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
-                   GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+    const bool enabled = LookupPrivilegeValueW(nullptr, Name, &privileges.Privileges[0].Luid) &&
+                         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                         GetLastError() != ERROR_NOT_ALL_ASSIGNED;
     CloseHandle(token);
     return enabled;
 }
 
+bool Present(const FirmwareApi& Firmware)
+{
+    return Firmware.GetType != nullptr && Firmware.GetVariable != nullptr && Firmware.SetVariable != nullptr &&
+           Firmware.GetMetric != nullptr;
+}
+
+// SM_SHUTTINGDOWN: "nonzero if the current session is shutting down". A
+// restart that began ends this process; returning means it was cancelled
+// (it stopped shutting down again), or never began.
+void WaitForRestart(const FirmwareApi& Firmware)
+{
+    for (int poll = 0; poll < RestartPolls; ++poll) {
+        if (Firmware.GetMetric(SM_SHUTTINGDOWN) != 0) {
+            while (Firmware.GetMetric(SM_SHUTTINGDOWN) != 0) {
+                Firmware.Wait(500);
+            }
+            return;
+        }
+        Firmware.Wait(500);
+    }
+}
+
 }  // namespace
 
-FirmwareFacts ReadFirmwareFacts()
+FirmwareApi LoadFirmwareApi(const SystemLibrary& Kernel, const SystemLibrary& User)
+{
+    using GetType = BOOL(WINAPI*)(FIRMWARE_TYPE*);
+    using GetVariable = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, PVOID, DWORD, PDWORD);
+    using SetVariable = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, PVOID, DWORD, DWORD);
+    return FirmwareApi{Kernel.Find<GetType>("GetFirmwareType"),
+                       Kernel.Find<GetVariable>("GetFirmwareEnvironmentVariableExW"),
+                       Kernel.Find<SetVariable>("SetFirmwareEnvironmentVariableExW"),
+                       EnableOwnPrivilege,
+                       InitiateShutdownW,
+                       KORIMATH_FIND(User, GetSystemMetrics),
+                       Sleep};
+}
+
+FirmwareFacts ReadFirmwareFacts(const FirmwareApi& Firmware)
 {
     FirmwareFacts facts;
-    const Functions firmware;
-    facts.FunctionsPresent = firmware.Present();
+    facts.FunctionsPresent = Present(Firmware);
     if (!facts.FunctionsPresent) {
         return facts;
     }
     FIRMWARE_TYPE type = FirmwareTypeUnknown;
-    facts.Type = firmware.Type(&type) ? static_cast<unsigned long>(type) : 0;
-    facts.PrivilegeHeld = EnablePrivilege(SE_SYSTEM_ENVIRONMENT_NAME);
+    facts.Type = Firmware.GetType(&type) ? static_cast<unsigned long>(type) : 0;
+    facts.PrivilegeHeld = Firmware.EnablePrivilege(SE_SYSTEM_ENVIRONMENT_NAME);
     if (facts.Type == FirmwareTypeUefi && facts.PrivilegeHeld) {
         std::uint64_t supported = 0;
         DWORD attributes = 0;
-        facts.SupportRead = firmware.Get(L"OsIndicationsSupported", EfiGlobalVariable, &supported, sizeof(supported),
-                                         &attributes) != 0;
+        facts.SupportRead = Firmware.GetVariable(L"OsIndicationsSupported", EfiGlobalVariable, &supported,
+                                                 sizeof(supported), &attributes) != 0;
         facts.Supported = supported;
     }
     return facts;
 }
 
-unsigned long RestartIntoFirmwareSetup()
+FirmwareRestart RestartIntoFirmwareSetup(const FirmwareApi& Firmware)
 {
-    const Functions firmware;
-    if (!firmware.Present()) {
-        return ERROR_PROC_NOT_FOUND;
+    FirmwareRestart restart;
+    if (!Present(Firmware)) {
+        restart.Error = ERROR_PROC_NOT_FOUND;
+        return restart;
     }
     std::uint64_t current = 0;
     DWORD attributes = 0;
-    const bool existed = firmware.Get(L"OsIndications", EfiGlobalVariable, &current, sizeof(current), &attributes) != 0;
+    const bool existed = Firmware.GetVariable(L"OsIndications", EfiGlobalVariable, &current, sizeof(current),
+                                              &attributes) != 0;
     if (!existed && GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
-        return GetLastError();
+        restart.Error = GetLastError();
+        return restart;
     }
     std::uint64_t wanted = WithBootToFirmwareUi(existed ? current : 0);
-    if (!firmware.Set(L"OsIndications", EfiGlobalVariable, &wanted, sizeof(wanted), VariableAttributes)) {
-        return GetLastError();
+    if (!Firmware.SetVariable(L"OsIndications", EfiGlobalVariable, &wanted, sizeof(wanted), VariableAttributes)) {
+        restart.Error = GetLastError();
+        return restart;
     }
     // A planned reconfiguration, in the shutdown reasons' terms.
     constexpr DWORD reason = SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_RECONFIG |
                              SHTDN_REASON_FLAG_PLANNED;
-    DWORD error = ERROR_PRIVILEGE_NOT_HELD;
-    if (EnablePrivilege(SE_SHUTDOWN_NAME)) {
-        error = InitiateShutdownW(nullptr, nullptr, 0, SHUTDOWN_RESTART, reason);
-        if (error == ERROR_SUCCESS) {
-            return ERROR_SUCCESS;
+    restart.Error = ERROR_PRIVILEGE_NOT_HELD;
+    if (Firmware.EnablePrivilege(SE_SHUTDOWN_NAME)) {
+        restart.Error = Firmware.InitiateShutdown(nullptr, nullptr, 0, SHUTDOWN_RESTART, reason);
+        if (restart.Error == ERROR_SUCCESS) {
+            WaitForRestart(Firmware);
+            restart.Cancelled = true;
         }
     }
     // No restart: the next one, whenever, must not land in setup unasked.
-    firmware.Set(L"OsIndications", EfiGlobalVariable, existed ? &current : nullptr, existed ? sizeof(current) : 0,
-                 VariableAttributes);
-    return error;
+    // Size 0 deletes a variable (SetFirmwareEnvironmentVariableExW).
+    restart.Restored = Firmware.SetVariable(L"OsIndications", EfiGlobalVariable, existed ? &current : nullptr,
+                                            existed ? sizeof(current) : 0, VariableAttributes) != FALSE;
+    restart.RestoreError = restart.Restored ? ERROR_SUCCESS : GetLastError();
+    return restart;
 }

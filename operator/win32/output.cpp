@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include "operator/win32/console.h"
 #include "operator/decisions/exit_codes.h"
 #include "operator/decisions/messages.h"
+#include "operator/win32/console.h"
+#include "operator/win32/elevation.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ void Record(Output& To, std::initializer_list<std::wstring_view> Parts, bool Has
     To.Ended.HasError = HasError;
     To.Ended.Error = Error;
     for (const std::wstring_view part : Parts) {
-        To.Ended.ErrorText.Append(part);
+        To.Ended.ErrorText.AppendOrCut(part);  // a long service image path: cut, marked
     }
 }
 
@@ -35,7 +36,7 @@ void SayError(Output& To, std::wstring_view What, unsigned long Error)
     FixedText<16> number;
     number.AppendNumber(Error);
     FixedText<1024> ours;
-    if (const char* sentence = ExplainError(Error)) {
+    if (const char* sentence = ExplainError(Error, IsElevated())) {
         ours.Append(std::string_view(sentence));
     }
     wchar_t* system = nullptr;
@@ -56,7 +57,7 @@ void SayError(Output& To, std::wstring_view What, unsigned long Error)
 int Fail(Output& To, std::wstring_view What, unsigned long Error, int Otherwise)
 {
     SayError(To, What, Error);
-    return Error == ERROR_ACCESS_DENIED ? ExitNotElevated : Otherwise;
+    return ExitForFailure(Error, IsElevated(), Otherwise);
 }
 
 int Refuse(Output& To, std::wstring_view Text, int Code)

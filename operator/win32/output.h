@@ -20,8 +20,8 @@ void Say(const Output& To, std::initializer_list<std::wstring_view> Parts);
 // "korimath: What: error N: what it means and what to do."
 void SayError(Output& To, std::wstring_view What, unsigned long Error);
 
-// SayError, then the exit code: access denied means the prompt is not
-// elevated, anything else gives Otherwise.
+// SayError, then the exit code (ExitForFailure): Otherwise, or 3 for access
+// denied where the process is not elevated.
 int Fail(Output& To, std::wstring_view What, unsigned long Error, int Otherwise);
 
 // "korimath: Text\n" for a failure without a Win32 error; returns Code.

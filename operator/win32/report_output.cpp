@@ -8,7 +8,9 @@
 #include "operator/win32/console.h"
 #include "operator/win32/elevation.h"
 #include "operator/win32/windows_facts.h"
+#include "operator/win32/launch_events.h"
 #include "operator/win32/side_output.h"
+#include "operator/win32/system_library.h"
 #include "operator/win32/windows_side.h"
 
 namespace {
@@ -54,6 +56,19 @@ Report ReadReport(std::uint64_t& LastWrite)
     }
     RegCloseKey(key);
     return values;
+}
+
+std::uint64_t Now()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// When Windows started (FILETIME): now, less the time since.
+std::uint64_t BootTime()
+{
+    return Now() - GetTickCount64() * 10000;
 }
 
 CpuidRegisters QueryCpuid(std::uint32_t Leaf)
@@ -148,11 +163,7 @@ MachineFacts GatherFacts(const DriverLoad& Driver, bool WindowsSide)
     facts.Values = ReadReport(lastWrite);
     KeepOwnVendorsValues(facts.Values);
     facts.Processor = ReadProcessorIdentity(QueryCpuid);
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    facts.Freshness = AssessFreshness(facts.Values, facts.Processor, lastWrite,
-                                      (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime,
-                                      GetTickCount64());
+    facts.Freshness = AssessFreshness(facts.Values, facts.Processor, lastWrite, Now(), GetTickCount64());
     facts.Cpu = ReadCpuidFeatures(QueryCpuid);
     facts.Hypervisor = ReadHypervisorFacts(QueryCpuid);
     facts.Windows = ReadWindowsView(facts.Hypervisor.Present);
@@ -160,7 +171,8 @@ MachineFacts GatherFacts(const DriverLoad& Driver, bool WindowsSide)
     if (WindowsSide) {
         facts.Side = ReadWindowsSide(IsElevated());
         if (ShouldReadLaunchEvents(facts.Side, facts.Hypervisor.RootPartition || facts.Hypervisor.NestedRoot)) {
-            facts.Side.Launch = ReadLaunchEvent();
+            const SystemLibrary log(L"wevtapi.dll");
+            facts.Side.Launch = ReadLaunchEvent(LoadEventLogApi(log), BootTime());
         }
     }
     facts.NativeX64 = NativeMachineIsX64();

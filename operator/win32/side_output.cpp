@@ -6,7 +6,8 @@
 namespace {
 
 constexpr std::wstring_view FeatureLabels[OptionalFeatureCount] = {
-    L"Hyper-V", L"Virtual Machine Platform", L"Windows Hypervisor Platform", L"Windows Sandbox", L"WSL"};
+    L"Hyper-V", L"Virtual Machine Platform", L"Windows Hypervisor Platform", L"Windows Sandbox", L"WSL",
+    L"Application Guard"};
 
 std::wstring_view Said(Tri Value, std::wstring_view Yes, std::wstring_view No)
 {

@@ -1,7 +1,9 @@
 // An optional DLL of Windows' own, loaded at run time from System32 only
 // (LOAD_LIBRARY_SEARCH_SYSTEM32), never from this program's folder. A DLL
 // or function that is missing is a fact about this Windows ("not
-// available"), never a failure of the program.
+// available"), never a failure of the program. The readers take the
+// functions they call as a table, which the program fills from here and the
+// tests under Wine fill with doubles.
 #pragma once
 
 #include <windows.h>
@@ -32,3 +34,6 @@ public:
 private:
     HMODULE module_;
 };
+
+// Name's address in Library, typed as the SDK declares Name.
+#define KORIMATH_FIND(Library, Name) (Library).Find<decltype(&(Name))>(#Name)

@@ -139,7 +139,7 @@ def program_table(pe, driver):
          (pe.FILE_HEADER.Machine, opt.Subsystem, opt.MajorSubsystemVersion, opt.MajorOperatingSystemVersion),
          (0x8664, 3, 10, 10)),
         ("program: Windows' own DLLs only", set(imports(pe)) <= {"kernel32.dll", "advapi32.dll", "shell32.dll", "ntdll.dll",
-                                                                  "msvcrt.dll"}, True),
+                                                                  "msvcrt.dll", "bcrypt.dll"}, True),
         ("program: restricts its DLL search", "SetDefaultDllDirectories" in imports(pe)["kernel32.dll"], True),
         ("program: dynamic base, high entropy, NX, control-flow guard", opt.DllCharacteristics & 0x4160, 0x4160),
         ("program: static imports from System32 only (DependentLoadFlags)",

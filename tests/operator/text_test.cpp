@@ -13,9 +13,9 @@
 
 namespace {
 
-std::wstring Explained(unsigned long Error)
+std::wstring Explained(unsigned long Error, bool Elevated = true)
 {
-    const char* sentence = ExplainError(Error);
+    const char* sentence = ExplainError(Error, Elevated);
     const std::string narrow = sentence != nullptr ? sentence : "";
     return std::wstring(narrow.begin(), narrow.end());
 }
@@ -26,7 +26,7 @@ TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
         unsigned long Error;
         const wchar_t* Says;
     } rows[] = {
-        {2, L"cannot find the driver image"}, {3, L"cannot be reached by the kernel"}, {5, L"Run as administrator"},
+        {2, L"cannot find the driver image"}, {3, L"cannot be reached by the kernel"}, {5, L"holds the file"},
         {193, L"not a valid x64 driver image"}, {577, L"Secure Boot turned off"}, {1056, L"already running"},
         {1058, L"disabled"}, {1060, L"No korimath service"}, {1062, L"not running; that is fine"},
         {1072, L"services.msc"}, {1073, L"already exists"}, {1275, L"CodeIntegrity/Operational"},
@@ -34,7 +34,13 @@ TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
     for (const auto& row : rows) {
         EXPECT_NE(Explained(row.Error).find(row.Says), std::wstring::npos) << row.Error;
     }
-    EXPECT_EQ(ExplainError(1234567), nullptr) << "unknown errors fall back to the system's text";
+    EXPECT_EQ(ExplainError(1234567, true), nullptr) << "unknown errors fall back to the system's text";
+    // Access denied is "not elevated" only where the process is not.
+    EXPECT_NE(Explained(5, false).find(L"Run as administrator"), std::wstring::npos);
+    EXPECT_EQ(Explained(5, true).find(L"Run as administrator"), std::wstring::npos);
+    EXPECT_EQ(ExitForFailure(5, false, 16), 3);
+    EXPECT_EQ(ExitForFailure(5, true, 16), 16) << "the lock refused an administrator: its own code";
+    EXPECT_EQ(ExitForFailure(32, false, 4), 4);
 }
 
 // The object's field names, in order, as a fleet tool's rules see them.
@@ -84,8 +90,8 @@ TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
         L"windows_slat", L"system_manufacturer", L"system_product", L"cpuid_vmx", L"cpuid_smx", L"cpuid_svm",
         L"cpuid_nested_paging", L"driver_loaded", L"ready", L"blocker", L"verdict", L"verdict_text",
         L"verdict_refined_by_driver", L"windows_edition", L"feature_hyper_v", L"feature_virtual_machine_platform",
-        L"feature_hypervisor_platform", L"feature_sandbox", L"feature_wsl", L"whp_usable", L"vbs_configured",
-        L"vbs_running", L"vbs_locked", L"credential_guard_configured", L"memory_integrity_configured",
+        L"feature_hypervisor_platform", L"feature_sandbox", L"feature_wsl", L"feature_application_guard", L"whp_usable",
+        L"vbs_configured", L"vbs_running", L"vbs_locked", L"credential_guard_configured", L"memory_integrity_configured",
         L"hypervisor_launch_event", L"hypervisor_launch_text", L"ready_hyper_v", L"blocker_hyper_v", L"ready_wsl2",
         L"blocker_wsl2", L"ready_sandbox", L"blocker_sandbox", L"ready_whp_programs", L"blocker_whp_programs",
         L"ready_own_hypervisor_programs", L"blocker_own_hypervisor_programs", L"exit_code", L"error", L"error_text"};

@@ -141,7 +141,8 @@ TEST(WindowsSide, EditionsFeatureStatesAndSettings)
     EXPECT_EQ(EditionOf(0x65), Edition::Home);
     EXPECT_EQ(EditionOf(0x30), Edition::Pro);
     EXPECT_EQ(EditionOf(0x1C), Edition::Other);  // what Wine answers
-    const FeatureState dism[] = {Disabled, RestartPending, Disabled, Disabled, Enabled, RestartPending, Enabled, Disabled};
+    // NotPresent, UninstallPending, Staged, Removed, Installed, InstallPending, Superseded, PartiallyInstalled
+    const FeatureState dism[] = {Disabled, RestartPending, Disabled, Disabled, Enabled, RestartPending, Disabled, Disabled};
     for (int state = 0; state < 8; ++state) {
         EXPECT_EQ(FeatureStateOf(state), dism[state]) << state;
     }
@@ -161,7 +162,7 @@ TEST(WindowsSide, EditionsFeatureStatesAndSettings)
     side.Features[0] = Disabled;
     EXPECT_FALSE(ShouldReadLaunchEvents(side, false)) << "nothing asks the hypervisor to start";
     EXPECT_EQ(std::wstring(LaunchEventQuery(134410977450000000).View()),
-              L"*[System[Provider[@Name='Microsoft-Windows-Hyper-V-Hypervisor'] and "
+              L"*[System[Provider[@Name='Microsoft-Windows-Hyper-V-Hypervisor'] and Execution[@ProcessID=4] and "
               L"TimeCreated[@SystemTime>='2026-12-07T06:15:45Z']]]");
 }
 
