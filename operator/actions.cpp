@@ -57,12 +57,15 @@ int Remove(Output& To)
         return Fail(To, L"cannot find System32", GetLastError(), ExitDeleteFailed);
     }
     ServiceHandle manager;
-    DWORD error = OpenManager(SC_MANAGER_CONNECT, manager);
+    DWORD error = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE, manager);
     if (error != ERROR_SUCCESS) {
         return Fail(To, L"cannot open the service manager", error, ExitDeleteFailed);
     }
+    RemoveRunLeftovers(manager.Get());
+    RemoveCopyLeftovers(copyPath.CStr());
     ServiceHandle service;
-    error = OpenKorimath(manager.Get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE, service);
+    error = OpenKorimath(manager.Get(), ServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE,
+                         service);
     if (error == ErrorServiceDoesNotExist) {
         error = DeleteSystemCopy(copyPath.CStr());
         if (error != ERROR_SUCCESS) {
@@ -90,7 +93,7 @@ int Remove(Output& To)
         SayError(To, L"cannot stop the driver", error);
         return ExitStopFailed;
     }
-    const int removed = Uninstall(To, manager.Get(), service, copyPath);
+    const int removed = Uninstall(To, manager.Get(), ServiceName, service, copyPath);
     if (removed != ExitDone) {
         return removed;
     }

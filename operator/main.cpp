@@ -30,7 +30,7 @@ constexpr const char* Usage =
     "remove need a prompt opened with \"Run as administrator\". Started from Explorer, korimath asks for\n"
     "elevation and does \"run\". --json prints one JSON object on standard output.\n"
     "\n"
-    "Exit codes: 0 done (check: ready), 1 check: not ready, 2 usage, 3 not elevated or access denied,\n"
+    "Exit codes: 0 done (check: ready), 1 check: not ready, 2 usage, 3 not elevated,\n"
     "4 driver cannot be written to System32\\drivers, 5 a service named korimath that cannot be replaced,\n"
     "6 install failed, 7 start refused, 8 no report yet, 9 stop failed, 10 remove failed, 12 busy\n"
     "(another korimath install, run or remove), 13 not an x64 processor (Windows on Arm), 14 cannot\n"

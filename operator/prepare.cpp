@@ -2,6 +2,7 @@
 
 #include "operator/decisions/exit_codes.h"
 #include "operator/decisions/messages.h"
+#include "operator/win32/private_folder.h"
 
 namespace {
 
@@ -49,12 +50,16 @@ int Prepare(Output& To, bool ForRun, Prepared& Ready)
                           L"korimath.exe again and check it against SHA256SUMS.",
                       ExitDriverUnavailable);
     }
-    DWORD error = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE, Ready.Manager);
+    DWORD error = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_ENUMERATE_SERVICE,
+                              Ready.Manager);
     if (error != ERROR_SUCCESS) {
         return Fail(To, L"cannot open the service manager", error, ExitCreateFailed);
     }
+    RemoveRunLeftovers(Ready.Manager.Get());
+    RemoveCopyLeftovers(Ready.CopyPath.CStr());
     Found found = Found::NoService;
-    error = OpenKorimath(Ready.Manager.Get(), ServiceAccess, Ready.Service);
+    Ready.Name.Append(ServiceName);
+    error = OpenKorimath(Ready.Manager.Get(), ServiceName, ServiceAccess, Ready.Service);
     if (error == ERROR_SUCCESS) {
         error = ReadServiceState(Ready.Service.Get(), Ready.Before);
         if (error != ERROR_SUCCESS) {
@@ -89,14 +94,20 @@ int Prepare(Output& To, bool ForRun, Prepared& Ready)
         }
     }
     if (Ready.Plan.CreateService) {
-        error = CreateKorimath(Ready.Manager.Get(), SystemCopyImagePath, ForRun ? RunDescription : InstallDescription,
-                               ServiceAccess, Ready.Service);
+        SC_HANDLE created = nullptr;
+        const bool named = !ForRun || UnpredictableName(RunServicePrefix, Ready.Name);
+        const FixedText<160> display = RunServiceDisplayName(Ready.Name.View());
+        error = named ? CreateKorimath(WindowsServices(), Ready.Manager.Get(), Ready.Name.CStr(),
+                                       ForRun ? display.CStr() : InstallDisplayName.data(), SystemCopyImagePath,
+                                       ForRun ? RunDescription : InstallDescription, ServiceAccess, created)
+                      : ERROR_GEN_FAILURE;
+        Ready.Service.Reset(created);
         if (error != ERROR_SUCCESS) {
             Ready.Copy.Release();
             DeleteSystemCopy(Ready.CopyPath.CStr());
-            return Fail(To, L"cannot install service korimath", error, ExitCreateFailed);
+            return Fail(To, L"cannot install the korimath service", error, ExitCreateFailed);
         }
-        Say(To, {L"korimath: installed ", Ready.CopyPath.View(), L" as kernel service korimath\n"});
+        Say(To, {L"korimath: installed ", Ready.CopyPath.View(), L" as kernel service ", Ready.Name.View(), L"\n"});
     } else if (Ready.Plan.RepointService) {
         error = RepointKorimath(Ready.Service.Get(), SystemCopyImagePath, ForRun ? RunDescription : InstallDescription);
         if (error != ERROR_SUCCESS) {
@@ -118,7 +129,7 @@ int Undo(Output& To, Prepared& Ready)
 {
     Ready.Copy.Release();
     if (Ready.Plan.RemoveAfterRun) {
-        const int removed = Uninstall(To, Ready.Manager.Get(), Ready.Service, Ready.CopyPath);
+        const int removed = Uninstall(To, Ready.Manager.Get(), Ready.Name.CStr(), Ready.Service, Ready.CopyPath);
         if (removed == ExitDone) {
             Say(To, {L"korimath: removed the service and its driver file again\n"});
         }
@@ -138,11 +149,15 @@ int Undo(Output& To, Prepared& Ready)
     return ExitDone;
 }
 
-int Uninstall(Output& To, SC_HANDLE Manager, ServiceHandle& Service, const WideBuffer& CopyPath)
+int Uninstall(Output& To, SC_HANDLE Manager, const wchar_t* Name, ServiceHandle& Service, const WideBuffer& CopyPath)
 {
-    const DWORD removed = DeleteAndWait(Manager, Service);
+    const bool runs = std::wstring_view(Name) != ServiceName;
+    const DWORD removed = DeleteAndWait(Manager, Name, Service, runs ? 1000 : 5000);
     const DWORD deleted = DeleteSystemCopy(CopyPath.CStr());
-    if (removed != ERROR_SUCCESS) {
+    if (removed == ErrorServiceMarkedForDelete && runs) {
+        Say(To, {L"korimath: another program holds the temporary service ", Name, L" open; Windows removes it when "
+                 L"that program lets go, and it stops no later run\n"});
+    } else if (removed != ERROR_SUCCESS) {
         return Fail(To, L"service korimath is still present", removed, ExitDeleteFailed);
     }
     if (deleted != ERROR_SUCCESS) {

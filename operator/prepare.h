@@ -10,6 +10,7 @@
 struct Prepared {
     WideBuffer Windows;
     ServiceHandle Manager;
+    FixedText<64> Name;   // korimath, or the name run gave its own service
     ServiceHandle Service;
     ServiceState Before;  // the service as found, for RestoreAfterRun
     WideBuffer CopyPath;
@@ -24,5 +25,7 @@ int Prepare(Output& To, bool ForRun, Prepared& Ready);
 // repointed. ExitDone, or the failure's exit code.
 int Undo(Output& To, Prepared& Ready);
 
-// The service and the System32 copy go; the report stays.
-int Uninstall(Output& To, SC_HANDLE Manager, ServiceHandle& Service, const WideBuffer& CopyPath);
+// The service Name and the System32 copy go; the report stays. A service of
+// run's own name that someone holds open is only marked for deletion: it
+// goes when they let go and stops no later run, so that is no failure.
+int Uninstall(Output& To, SC_HANDLE Manager, const wchar_t* Name, ServiceHandle& Service, const WideBuffer& CopyPath);

@@ -5,7 +5,7 @@ Found ClassifyService(const ServiceFound& Service, std::wstring_view SystemRoot)
     if (!Service.KernelDriver || !NamesKorimathSys(Service.ImagePath)) {
         return Found::Conflict;
     }
-    if (Service.Description == RunDescription) {
+    if (Service.Description == RunDescription || StartsWith(Service.DisplayName, RunDisplayName)) {
         return Found::RunLeftover;
     }
     switch (ClassifyImagePath(Service.ImagePath, SystemRoot)) {
@@ -17,6 +17,23 @@ Found ClassifyService(const ServiceFound& Service, std::wstring_view SystemRoot)
         break;
     }
     return Found::Elsewhere;
+}
+
+bool IsRunLeftover(std::wstring_view Name, const ServiceFound& Service)
+{
+    return StartsWith(Name, RunServicePrefix) && Name.size() == RunServicePrefix.size() + 16 &&
+           Service.KernelDriver && NamesKorimathSys(Service.ImagePath) &&
+           Service.DisplayName == RunServiceDisplayName(Name).View();
+}
+
+FixedText<160> RunServiceDisplayName(std::wstring_view Name)
+{
+    FixedText<160> display;
+    display.Append(RunDisplayName);
+    display.Append(L" (");
+    display.Append(Name);
+    display.Append(L")");
+    return display;
 }
 
 DriverPlan PlanInstall(Found Service, SystemCopyState Copy)

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "operator/decisions/image_path.h"
+#include "operator/decisions/text.h"
 
 enum class Found {
     NoService,
@@ -16,18 +17,35 @@ enum class Found {
     Conflict,     // not a kernel driver, or an image other than korimath.sys: someone else's, left alone
 };
 
-// The service's description says who created it: run's temporary service
-// carries RunDescription, install's InstallDescription.
+// Install keeps kernel service "korimath". Run, where there is none, creates
+// one under a name no one can predict (RunServicePrefix and 16 random hex
+// digits), so that no one can open it before its DACL is set and hold it;
+// CreateServiceW itself gives it a display name that starts with
+// RunDisplayName and ends with that name (display names are unique too),
+// which marks it as run's. Earlier versions marked run's "korimath" with
+// RunDescription.
+constexpr const wchar_t* ServiceName = L"korimath";
+constexpr std::wstring_view RunServicePrefix = L"korimath-run-";
 constexpr std::wstring_view InstallDescription = L"Korimath virtualization probe";
 constexpr std::wstring_view RunDescription =
     L"Korimath virtualization probe, temporary: korimath run removes it when it ends";
+constexpr std::wstring_view InstallDisplayName = InstallDescription;
+constexpr std::wstring_view RunDisplayName = RunDescription;
 
 struct ServiceFound {
     bool KernelDriver = false;  // SERVICE_KERNEL_DRIVER
     std::wstring_view ImagePath;
     std::wstring_view Description;
+    std::wstring_view DisplayName;
 };
 Found ClassifyService(const ServiceFound& Service, std::wstring_view SystemRoot);
+
+// A service an earlier run created under its own name and could not delete
+// (a crash, or a program held it open): korimath's to clean up.
+bool IsRunLeftover(std::wstring_view Name, const ServiceFound& Service);
+
+// "<RunDisplayName> (<Name>)".
+FixedText<160> RunServiceDisplayName(std::wstring_view Name);
 
 enum class SystemCopyState { Missing, SameAsCarried, Different };
 

@@ -6,7 +6,7 @@ enum ExitCode : int {
     ExitDone = 0,
     ExitNotReady = 1,          // check: hardware virtualization is not available to this Windows
     ExitUsage = 2,
-    ExitNotElevated = 3,       // or access denied
+    ExitNotElevated = 3,       // not elevated (or access denied to a process that is not)
     ExitDriverUnavailable = 4, // the driver this program carries cannot be read or written to System32\drivers
     ExitServiceConflict = 5,   // a korimath service this program cannot replace
     ExitCreateFailed = 6,

@@ -4,30 +4,10 @@
 
 namespace {
 
-wchar_t FoldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-// Case-insensitive for ASCII letters, as Windows compares the fixed parts of
-// these paths; the Windows folder's own name comes from Windows itself.
-bool EqualsIgnoringCase(std::wstring_view A, std::wstring_view B)
-{
-    if (A.size() != B.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < A.size(); ++i) {
-        if (FoldAscii(A[i]) != FoldAscii(B[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Removes Prefix from Text when Text starts with it.
 bool SkipPrefix(std::wstring_view& Text, std::wstring_view Prefix)
 {
-    if (Text.size() < Prefix.size() || !EqualsIgnoringCase(Head(Text, Prefix.size()), Prefix)) {
+    if (Text.size() < Prefix.size() || !EqualsIgnoringAsciiCase(Head(Text, Prefix.size()), Prefix)) {
         return false;
     }
     Text.remove_prefix(Prefix.size());
@@ -55,13 +35,19 @@ InstalledImage ClassifyImagePath(std::wstring_view Configured, std::wstring_view
             return InstalledImage::Elsewhere;  // another folder, a share, another NT path, or nothing at all
         }
     }
-    if (EqualsIgnoringCase(path, L"System32\\drivers\\korimath.sys")) {
+    if (EqualsIgnoringAsciiCase(path, L"System32\\drivers\\korimath.sys")) {
         return InstalledImage::SystemCopy;
     }
-    // One package folder (korimath.inf_amd64_<hash>), then the image itself.
+    // One package folder (korimath.inf_amd64_<hash>: letters, digits and
+    // underscores, no stream, drive or other separator), then the image itself.
     if (SkipPrefix(path, L"System32\\DriverStore\\FileRepository\\korimath.inf_")) {
         const std::size_t slash = path.find(L'\\');
-        if (slash != std::wstring_view::npos && EqualsIgnoringCase(Tail(path, slash + 1), L"korimath.sys")) {
+        const std::wstring_view folder = Head(path, slash);
+        const bool plain = !folder.empty() && folder.find_first_not_of(L"abcdefghijklmnopqrstuvwxyz"
+                                                                       L"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") ==
+                                                  std::wstring_view::npos;
+        if (slash != std::wstring_view::npos && plain &&
+            EqualsIgnoringAsciiCase(Tail(path, slash + 1), L"korimath.sys")) {
             return InstalledImage::DriverStore;
         }
     }
@@ -72,5 +58,5 @@ bool NamesKorimathSys(std::wstring_view Configured)
 {
     const std::size_t slash = Configured.find_last_of(L"\\/");
     const std::wstring_view name = slash == std::wstring_view::npos ? Configured : Tail(Configured, slash + 1);
-    return EqualsIgnoringCase(name, L"korimath.sys") || EqualsIgnoringCase(name, L"korimath.sys\"");
+    return EqualsIgnoringAsciiCase(name, L"korimath.sys") || EqualsIgnoringAsciiCase(name, L"korimath.sys\"");
 }

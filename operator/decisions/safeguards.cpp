@@ -31,7 +31,10 @@ CopyProblem CheckCopy(const CopyFacts& Copy)
     if (Copy.Links > 1) {
         return CopyProblem::HardLinks;
     }
-    if (Copy.Owner == Trustee::Other) {
+    const auto untrusted = [&](Trustee Who) {
+        return Who == Trustee::Other || (Who == Trustee::Self && Copy.DescriptorsKept);
+    };
+    if (untrusted(Copy.Owner)) {
         return CopyProblem::Owner;
     }
     if (!Copy.DaclPresent) {
@@ -39,7 +42,7 @@ CopyProblem CheckCopy(const CopyFacts& Copy)
     }
     for (std::size_t i = 0; i < Copy.EntryCount; ++i) {
         const AccessEntry& entry = Copy.Entries[i];
-        if (entry.Allow && entry.Who == Trustee::Other && (entry.Mask & WriteRights) != 0) {
+        if (entry.Allow && untrusted(entry.Who) && (entry.Mask & WriteRights) != 0) {
             return CopyProblem::OthersMayWrite;
         }
     }
@@ -56,9 +59,9 @@ const char* DescribeCopyProblem(CopyProblem Problem)
     case CopyProblem::HardLinks:
         return "it has other names (hard links)";
     case CopyProblem::Owner:
-        return "it is owned by someone other than SYSTEM, Administrators, TrustedInstaller or this administrator";
+        return "it is owned by someone other than SYSTEM or Administrators";
     case CopyProblem::OthersMayWrite:
-        return "its permissions let non-administrators change it";
+        return "its permissions let someone other than SYSTEM or Administrators change it";
     }
     return "";
 }
@@ -76,7 +79,10 @@ wchar_t ForConsole(wchar_t Character, bool Newline)
     const wchar_t c = Character;
     const bool lineEnd = Newline && c == L'\n';
     const bool control = (c >= L'\x00' && c < L'\x20') || (c >= L'\x7F' && c <= L'\x9F');
-    const bool bidi = c == L'\x061C' || c == L'\x200E' || c == L'\x200F' || (c >= L'\x202A' && c <= L'\x202E') ||
-                      (c >= L'\x2066' && c <= L'\x2069');
-    return (control && !lineEnd) || bidi ? L'\xFFFD' : c;
+    const bool bidi = c == L'\x061C' || (c >= L'\x202A' && c <= L'\x202E') || (c >= L'\x2066' && c <= L'\x2069');
+    // Zero-width space, non-joiner, joiner, LRM and RLM; line and paragraph
+    // separators; word joiner and the invisible operators; the byte order mark.
+    const bool unseen = (c >= L'\x200B' && c <= L'\x200F') || c == L'\x2028' || c == L'\x2029' ||
+                        (c >= L'\x2060' && c <= L'\x2064') || c == L'\xFEFF';
+    return (control && !lineEnd) || bidi || unseen ? L'\xFFFD' : c;
 }

@@ -12,6 +12,7 @@
 // so a standard user (whose Administrators SID is deny-only) can neither
 // create it first nor open it.
 constexpr const wchar_t* AdministratorsOnlySddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+constexpr const wchar_t* LockBoundarySid = L"S-1-5-32-544";  // BUILTIN\Administrators
 constexpr const wchar_t* LockNamespace = L"Korimath";
 constexpr const wchar_t* LockName = L"Korimath\\InstallRunRemove";
 
@@ -29,10 +30,15 @@ constexpr const wchar_t* AdministratorsOnlyFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY
 // nothing for interactive, authenticated or other users.
 constexpr const wchar_t* ServiceSddl = L"D:P(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;SY)(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;BA)";
 
-// The System32 copy as found after it was written or before it is loaded.
-// Self is this elevated process's own user: an administrator, who may own
-// what it creates.
-enum class Trustee { System, Administrators, TrustedInstaller, Self, Other };
+// The System32 copy: written with this security descriptor (Administrators
+// own it; SYSTEM and Administrators alone may open it), then checked as found.
+constexpr const wchar_t* CopySddl = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Self is this process's own user. An administrator's own account also runs
+// unelevated (a split token), so a file it owns or may write is changeable
+// without elevation: trusted only where the system keeps no owners and DACLs
+// at all (DescriptorsKept false: Wine, which shows every file as its user's).
+enum class Trustee { System, Administrators, Self, Other };
 struct AccessEntry {
     bool Allow;
     Trustee Who;
@@ -45,6 +51,7 @@ struct CopyFacts {
     bool DaclPresent = false;   // a NULL DACL lets everyone in
     const AccessEntry* Entries = nullptr;
     std::size_t EntryCount = 0;
+    bool DescriptorsKept = true;  // a file created with CopySddl reads back owned by Administrators
 };
 enum class CopyProblem { None, ReparsePoint, HardLinks, Owner, OthersMayWrite };
 CopyProblem CheckCopy(const CopyFacts& Copy);
@@ -55,9 +62,10 @@ const char* DescribeCopyProblem(CopyProblem Problem);
 enum class Awaited { Running, Stopped };
 bool WaitEnds(Awaited For, unsigned long State);
 
-// What may reach a console: C0 and C1 controls, DEL and the bidirectional
-// controls become U+FFFD, so a string from CPUID, SMBIOS, the registry, a
-// service's configuration or an event cannot move the cursor, recolour or
-// reorder what korimath prints. Newline stays where Newline is true (the
+// What may reach a console: C0 and C1 controls, DEL, the bidirectional
+// controls, the line and paragraph separators and the zero-width characters
+// become U+FFFD, so a string from CPUID, SMBIOS, the registry, a service's
+// configuration or an event cannot move the cursor, recolour, reorder, break
+// or hide what korimath prints. Newline stays where Newline is true (the
 // program's own line ends).
 wchar_t ForConsole(wchar_t Character, bool Newline);

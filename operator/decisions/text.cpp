@@ -46,3 +46,28 @@ void AppendMarked(TextSpan Text, std::wstring_view Part)
         AppendWide(Text, CutMarker);
     }
 }
+
+bool EqualsIgnoringAsciiCase(std::wstring_view A, std::wstring_view B)
+{
+    const auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    if (A.size() != B.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < A.size(); ++i) {
+        if (fold(A[i]) != fold(B[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t StoredTextLength(const wchar_t* Chars, std::size_t Bytes, std::size_t Capacity)
+{
+    const std::size_t limit = Capacity == 0 ? 0 : (Bytes / sizeof(wchar_t) < Capacity ? Bytes / sizeof(wchar_t)
+                                                                                         : Capacity - 1);
+    std::size_t length = 0;
+    while (length < limit && Chars[length] != 0) {
+        ++length;
+    }
+    return length;
+}

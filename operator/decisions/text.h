@@ -61,3 +61,18 @@ inline std::wstring_view Tail(std::wstring_view Text, std::size_t From)
 {
     return From < Text.size() ? std::wstring_view(Text.data() + From, Text.size() - From) : std::wstring_view();
 }
+
+// starts_with, whose libstdc++ form would link the exception's runtime support.
+inline bool StartsWith(std::wstring_view Text, std::wstring_view Prefix)
+{
+    return Head(Text, Prefix.size()) == Prefix;
+}
+
+// Equal but for the case of ASCII letters, as Windows compares the fixed
+// parts of paths.
+bool EqualsIgnoringAsciiCase(std::wstring_view A, std::wstring_view B);
+
+// The characters of a REG_SZ value as the registry returned it: at most
+// Bytes / 2 of them and at most Capacity - 1, up to the first NUL. A value
+// may be stored without its NUL, or with no bytes at all.
+std::size_t StoredTextLength(const wchar_t* Chars, std::size_t Bytes, std::size_t Capacity);

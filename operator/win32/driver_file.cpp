@@ -10,9 +10,6 @@
 
 namespace {
 
-// TrustedInstaller, which owns Windows' own files.
-constexpr const wchar_t* TrustedInstallerSid = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
 // This process's user, as its token says.
 bool IsSelf(PSID Sid)
 {
@@ -36,17 +33,44 @@ Trustee TrusteeOf(PSID Sid)
     if (IsWellKnownSid(Sid, WinLocalSystemSid)) {
         return Trustee::System;
     }
-    if (IsWellKnownSid(Sid, WinBuiltinAdministratorsSid)) {
-        return Trustee::Administrators;
+    return IsWellKnownSid(Sid, WinBuiltinAdministratorsSid) ? Trustee::Administrators : Trustee::Other;
+}
+
+// Whether this system keeps a file's owner: a file created beside Path with
+// CopySddl reads back owned by Administrators on Windows; Wine keeps no
+// descriptors and shows every file as its user's.
+bool DescriptorsKept(std::wstring_view Path)
+{
+    FixedText<MAX_PATH + 16> probe;
+    probe.Append(Path);
+    probe.Append(L".");
+    probe.AppendNumber(GetCurrentProcessId());
+    probe.Append(L".new");  // a leftover of this name is removed like the copy's
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (probe.Truncated ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(CopySddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return true;
     }
-    PSID installer = nullptr;
-    const bool same = ConvertStringSidToSidW(TrustedInstallerSid, &installer) && EqualSid(Sid, installer);
-    LocalFree(installer);
-    return same ? Trustee::TrustedInstaller : Trustee::Other;
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
+    DeleteFileW(probe.CStr());
+    const HANDLE file = CreateFileW(probe.CStr(), GENERIC_READ | GENERIC_WRITE, 0, &security, CREATE_NEW,
+                                    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    LocalFree(descriptor);
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR read = nullptr;
+    const bool kept = file == INVALID_HANDLE_VALUE ||
+                      GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                      nullptr, &read) != ERROR_SUCCESS ||
+                      IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+    LocalFree(read);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return kept;
 }
 
 // The file's attributes, links, owner and DACL, as CheckCopy weighs them.
-CopyProblem Inspect(HANDLE File)
+CopyProblem Inspect(HANDLE File, std::wstring_view Path)
 {
     BY_HANDLE_FILE_INFORMATION info{};
     PSID owner = nullptr;
@@ -80,9 +104,50 @@ CopyProblem Inspect(HANDLE File)
         }
     }
     facts.Entries = entries;
+    bool self = facts.Owner == Trustee::Self;
+    for (std::size_t i = 0; i < facts.EntryCount; ++i) {
+        self = self || entries[i].Who == Trustee::Self;
+    }
+    facts.DescriptorsKept = !self || DescriptorsKept(Path);  // asked only where it matters
     const CopyProblem problem = CheckCopy(facts);
     LocalFree(descriptor);
     return problem;
+}
+
+DWORD Rename(HANDLE File, std::wstring_view Name)
+{
+    alignas(FILE_RENAME_INFO) BYTE buffer[sizeof(FILE_RENAME_INFO) + 1024 * sizeof(wchar_t)] = {};
+    if (Name.size() >= 1024) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    rename->ReplaceIfExists = TRUE;
+    rename->FileNameLength = static_cast<DWORD>(Name.size() * sizeof(wchar_t));
+    std::char_traits<wchar_t>::copy(rename->FileName, Name.data(), Name.size());
+    return SetFileInformationByHandle(File, FileRenameInfo, rename, sizeof(buffer)) ? ERROR_SUCCESS : GetLastError();
+}
+
+// Renames File to Path's name in the folder it is in, through its own
+// handle and by that name alone: a simple rename (FILE_RENAME_INFORMATION,
+// no root, no path), for which Windows does not open the folder, which a
+// standard user may hold open without sharing. Where it did not land at Path
+// (Wine takes the bare name relative to the current folder), the full path
+// is given instead.
+DWORD RenameInPlace(HANDLE File, std::wstring_view Path)
+{
+    const std::wstring_view name = Tail(Path, Path.find_last_of(L'\\') + 1);
+    DWORD error = Rename(File, name);
+    wchar_t landed[MAX_PATH + 8];
+    const DWORD length = error == ERROR_SUCCESS ? GetFinalPathNameByHandleW(File, landed, MAX_PATH + 8, 0) : 0;
+    const std::wstring_view final(landed, length < MAX_PATH + 8 ? length : 0);
+    if (error == ERROR_SUCCESS && !(final.size() >= Path.size() && EqualsIgnoringAsciiCase(
+                                        Tail(final, final.size() - Path.size()), Path))) {
+        FixedText<MAX_PATH + 8> full;
+        full.Append(L"\\??\\");
+        full.Append(Path);
+        error = full.Truncated ? ERROR_FILENAME_EXCED_RANGE : Rename(File, full.View());
+    }
+    return error;
 }
 
 bool SameBytes(HANDLE File, const CarriedDriver& Driver)
@@ -151,7 +216,7 @@ SystemCopyState HeldCopy::Open(const wchar_t* Path, const CarriedDriver& Driver)
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SystemCopyState::Missing
                                                                               : SystemCopyState::Different;
     }
-    problem_ = Inspect(handle_);
+    problem_ = Inspect(handle_, Path);
     if (problem_ == CopyProblem::None && SameBytes(handle_, Driver)) {
         return SystemCopyState::SameAsCarried;
     }
@@ -175,13 +240,12 @@ DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
     std::char_traits<wchar_t>::copy(temporary.Data(), path.data(), path.size());
     std::char_traits<wchar_t>::copy(temporary.Data() + path.size(), suffix.Chars, suffix.Length);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(CopySddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         return GetLastError();
     }
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
     DeleteFileW(temporary.CStr());  // a leftover of a run that died: the name, never a link's target
-    const HANDLE file = CreateFileW(temporary.CStr(), GENERIC_WRITE, 0, &security, CREATE_NEW,
+    const HANDLE file = CreateFileW(temporary.CStr(), GENERIC_WRITE | DELETE, 0, &security, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     LocalFree(descriptor);
     if (file == INVALID_HANDLE_VALUE) {
@@ -191,22 +255,49 @@ DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
     const bool complete = WriteFile(file, Driver.Bytes, Driver.Size, &written, nullptr) && written == Driver.Size &&
                           FlushFileBuffers(file);
     DWORD error = complete ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT);
-    CloseHandle(file);
     // The kernel lets go of a stopped driver's file a moment after the stop.
     for (int attempt = 0; error == ERROR_SUCCESS && attempt < 20; ++attempt) {
-        if (MoveFileExW(temporary.CStr(), Path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD refused = RenameInPlace(file, path);
+        if (refused == ERROR_SUCCESS) {
             break;
         }
-        const DWORD refused = GetLastError();
         if ((refused != ERROR_SHARING_VIOLATION && refused != ERROR_ACCESS_DENIED) || attempt == 19) {
             error = refused;
         }
         Sleep(100);
     }
     if (error != ERROR_SUCCESS) {
-        DeleteFileW(temporary.CStr());
+        FILE_DISPOSITION_INFO gone{TRUE};  // by its handle: nothing else of that name is touched
+        SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof(gone));
     }
+    CloseHandle(file);
     return error;
+}
+
+void RemoveCopyLeftovers(const wchar_t* Path)
+{
+    const std::wstring_view path(Path);
+    const std::size_t folder = path.find_last_of(L'\\') + 1;
+    WideBuffer pattern;
+    if (folder == 0 || !pattern.Reserve(path.size() + 8)) {
+        return;
+    }
+    std::char_traits<wchar_t>::copy(pattern.Data(), path.data(), path.size());
+    std::char_traits<wchar_t>::copy(pattern.Data() + path.size(), L".*.new", 6);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.CStr(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        const std::wstring_view name(found.cFileName);
+        WideBuffer leftover;
+        if (leftover.Reserve(folder + name.size() + 1)) {
+            std::char_traits<wchar_t>::copy(leftover.Data(), path.data(), folder);
+            std::char_traits<wchar_t>::copy(leftover.Data() + folder, name.data(), name.size());
+            DeleteFileW(leftover.CStr());  // a link is deleted as a link, never followed
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
 }
 
 DWORD DeleteSystemCopy(const wchar_t* Path)

@@ -54,3 +54,7 @@ private:
 // there is no failure.
 DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver);
 DWORD DeleteSystemCopy(const wchar_t* Path);
+
+// Deletes the temporary copies (korimath.sys.<pid>.new) a run that died left
+// beside Path.
+void RemoveCopyLeftovers(const wchar_t* Path);

@@ -32,12 +32,11 @@ InstanceLock::InstanceLock(DWORD TimeoutMs)
     const auto addSid = kernel.Find<AddSid>("AddSIDToBoundaryDescriptor");
     const auto createNamespace = kernel.Find<CreateNamespace>("CreatePrivateNamespaceW");
     const auto openNamespace = kernel.Find<OpenNamespace>("OpenPrivateNamespaceW");
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(administrators);
+    PSID administrators = nullptr;
     const wchar_t* name = LockName;
     if (createBoundary != nullptr && addSid != nullptr && createNamespace != nullptr && openNamespace != nullptr) {
         boundary_ = createBoundary(LockNamespace, 0);
-        if (boundary_ != nullptr && CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+        if (boundary_ != nullptr && ConvertStringSidToSidW(LockBoundarySid, &administrators) &&
             addSid(&boundary_, administrators)) {
             // Another korimath may create it between the two calls: try again.
             for (int attempt = 0; attempt < 3 && space_ == nullptr; ++attempt) {
@@ -47,6 +46,7 @@ InstanceLock::InstanceLock(DWORD TimeoutMs)
                 }
             }
         }
+        LocalFree(administrators);
         if (space_ == nullptr) {
             error_ = GetLastError();
             LocalFree(descriptor);

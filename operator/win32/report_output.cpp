@@ -21,7 +21,8 @@ void ReadText(HKEY Key, const wchar_t* Name, FixedText<128>& Text, bool& Present
     const LSTATUS status = RegGetValueW(Key, nullptr, Name, RRF_RT_REG_SZ, nullptr, Text.Chars, &size);
     Present = status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
     if (status == ERROR_SUCCESS) {
-        Text.Length = size / sizeof(wchar_t) - 1;
+        Text.Length = StoredTextLength(Text.Chars, size, sizeof(Text.Chars) / sizeof(wchar_t));
+        Text.Chars[Text.Length] = 0;  // a value stored with no bytes at all is empty, not what the buffer held
     } else {
         Text.Clear();
         Text.Append(Present ? L"(too long)" : L"");

@@ -4,6 +4,7 @@
 
 #include "operator/decisions/messages.h"
 #include "operator/decisions/safeguards.h"
+#include "operator/decisions/text.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ DWORD QueryGrowing(WideBuffer& Buffer, Query Ask)
     return LastErrorOr(Ask(reinterpret_cast<BYTE*>(Buffer.Data()), needed, &needed));
 }
 
-DWORD Describe(SC_HANDLE Service, std::wstring_view Description)
+DWORD Describe(decltype(&ChangeServiceConfig2W) Configure, SC_HANDLE Service, std::wstring_view Description)
 {
     WideBuffer text;
     if (!text.Reserve(Description.size() + 1)) {
@@ -55,16 +56,16 @@ DWORD Describe(SC_HANDLE Service, std::wstring_view Description)
     }
     std::char_traits<wchar_t>::copy(text.Data(), Description.data(), Description.size());
     SERVICE_DESCRIPTIONW description{text.Data()};
-    return LastErrorOr(ChangeServiceConfig2W(Service, SERVICE_CONFIG_DESCRIPTION, &description));
+    return LastErrorOr(Configure(Service, SERVICE_CONFIG_DESCRIPTION, &description));
 }
 
-DWORD SecureForAdministrators(SC_HANDLE Service)
+DWORD SecureForAdministrators(decltype(&SetServiceObjectSecurity) Secure, SC_HANDLE Service)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ServiceSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         return GetLastError();
     }
-    const DWORD error = LastErrorOr(SetServiceObjectSecurity(Service, DACL_SECURITY_INFORMATION, descriptor));
+    const DWORD error = LastErrorOr(Secure(Service, DACL_SECURITY_INFORMATION, descriptor));
     LocalFree(descriptor);
     return error;
 }
@@ -79,7 +80,14 @@ ServiceFound ServiceState::Found() const
                         fields.lpBinaryPathName != nullptr ? fields.lpBinaryPathName : L"",
                         Description.Capacity() != 0 && description->lpDescription != nullptr
                             ? description->lpDescription
-                            : L""};
+                            : L"",
+                        fields.lpDisplayName != nullptr ? fields.lpDisplayName : L""};
+}
+
+ServiceApi WindowsServices()
+{
+    return ServiceApi{CreateServiceW, SetServiceObjectSecurity, ChangeServiceConfig2W, DeleteService,
+                      CloseServiceHandle};
 }
 
 DWORD OpenManager(DWORD Access, ServiceHandle& Manager)
@@ -88,9 +96,9 @@ DWORD OpenManager(DWORD Access, ServiceHandle& Manager)
     return LastErrorOr(static_cast<bool>(Manager));
 }
 
-DWORD OpenKorimath(SC_HANDLE Manager, DWORD Access, ServiceHandle& Service)
+DWORD OpenKorimath(SC_HANDLE Manager, const wchar_t* Name, DWORD Access, ServiceHandle& Service)
 {
-    Service.Reset(OpenServiceW(Manager, ServiceName, Access));
+    Service.Reset(OpenServiceW(Manager, Name, Access));
     return LastErrorOr(static_cast<bool>(Service));
 }
 
@@ -114,23 +122,24 @@ DWORD ReadServiceState(SC_HANDLE Service, ServiceState& State)
     return error;
 }
 
-DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, std::wstring_view Description, DWORD Access,
-                     ServiceHandle& Service)
+DWORD CreateKorimath(const ServiceApi& Services, SC_HANDLE Manager, const wchar_t* Name, const wchar_t* DisplayName,
+                     const wchar_t* ImagePath, std::wstring_view Description, DWORD Access, SC_HANDLE& Created)
 {
     // Unquoted: the kernel takes a driver's ImagePath as a path, spaces and all.
-    Service.Reset(CreateServiceW(Manager, ServiceName, L"Korimath virtualization probe", Access | WRITE_DAC,
-                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr));
-    DWORD error = LastErrorOr(static_cast<bool>(Service));
+    Created = Services.Create(Manager, Name, DisplayName, Access | WRITE_DAC | DELETE, SERVICE_KERNEL_DRIVER,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath, nullptr, nullptr, nullptr, nullptr,
+                              nullptr);
+    DWORD error = LastErrorOr(Created != nullptr);
     if (error == ERROR_SUCCESS) {
-        error = SecureForAdministrators(Service.Get());  // before anyone else may open it
+        error = SecureForAdministrators(Services.Secure, Created);  // before anything else is done with it
     }
     if (error == ERROR_SUCCESS) {
-        error = Describe(Service.Get(), Description);
+        error = Describe(Services.Configure, Created, Description);
     }
-    if (error != ERROR_SUCCESS && Service) {
-        DeleteService(Service.Get());
-        Service.Reset(nullptr);
+    if (error != ERROR_SUCCESS && Created != nullptr) {
+        Services.Delete(Created);
+        Services.Close(Created);
+        Created = nullptr;
     }
     return error;
 }
@@ -141,9 +150,9 @@ DWORD RepointKorimath(SC_HANDLE Service, const wchar_t* ImagePath, std::wstring_
                                                    SERVICE_ERROR_NORMAL, ImagePath, L"", nullptr, L"\0", nullptr,
                                                    nullptr, nullptr));
     if (error == ERROR_SUCCESS) {
-        error = SecureForAdministrators(Service);
+        error = SecureForAdministrators(SetServiceObjectSecurity, Service);
     }
-    return error == ERROR_SUCCESS ? Describe(Service, Description) : error;
+    return error == ERROR_SUCCESS ? Describe(ChangeServiceConfig2W, Service, Description) : error;
 }
 
 DWORD RestoreService(SC_HANDLE Service, const ServiceState& State)
@@ -154,7 +163,7 @@ DWORD RestoreService(SC_HANDLE Service, const ServiceState& State)
                                                    nullptr, was.lpDependencies != nullptr ? was.lpDependencies : L"\0",
                                                    nullptr, nullptr, nullptr));
     if (error == ERROR_SUCCESS) {
-        error = Describe(Service, State.Found().Description);
+        error = Describe(ChangeServiceConfig2W, Service, State.Found().Description);
     }
     if (error == ERROR_SUCCESS && State.Security.Capacity() != 0) {
         error = LastErrorOr(SetServiceObjectSecurity(Service, DACL_SECURITY_INFORMATION,
@@ -197,18 +206,49 @@ DWORD StopAndWait(SC_HANDLE Service)
     return WaitFor(Service, Awaited::Stopped, StopTimeoutMs, process);
 }
 
-DWORD DeleteAndWait(SC_HANDLE Manager, ServiceHandle& Service)
+DWORD DeleteAndWait(SC_HANDLE Manager, const wchar_t* Name, ServiceHandle& Service, DWORD WaitMs)
 {
     if (!DeleteService(Service.Get()) && GetLastError() != ErrorServiceMarkedForDelete) {
         return GetLastError();
     }
     Service.Reset(nullptr);
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    for (DWORD waited = 0;; waited += PollIntervalMs) {
         ServiceHandle probe;
-        if (OpenKorimath(Manager, SERVICE_QUERY_STATUS, probe) == ErrorServiceDoesNotExist) {
+        if (OpenKorimath(Manager, Name, SERVICE_QUERY_STATUS, probe) == ErrorServiceDoesNotExist) {
             return ERROR_SUCCESS;
+        }
+        if (waited >= WaitMs) {
+            return ErrorServiceMarkedForDelete;
         }
         Sleep(PollIntervalMs);
     }
-    return ErrorServiceMarkedForDelete;
+}
+
+void RemoveRunLeftovers(SC_HANDLE Manager)
+{
+    WideBuffer listed;
+    DWORD needed = 0;
+    DWORD count = 0;
+    const auto list = [&](BYTE* Into, DWORD Size) {
+        return EnumServicesStatusExW(Manager, SC_ENUM_PROCESS_INFO, SERVICE_DRIVER, SERVICE_STATE_ALL, Into, Size,
+                                     &needed, &count, nullptr, nullptr);
+    };
+    if (list(nullptr, 0) || GetLastError() != ERROR_MORE_DATA || !listed.Reserve(needed / sizeof(wchar_t) + 1) ||
+        !list(reinterpret_cast<BYTE*>(listed.Data()), needed)) {
+        return;
+    }
+    const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(listed.CStr());
+    for (DWORD i = 0; i < count; ++i) {
+        const wchar_t* name = services[i].lpServiceName;
+        ServiceHandle service;
+        ServiceState state;
+        if (!StartsWith(name, RunServicePrefix) ||
+            OpenKorimath(Manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE,
+                         service) != ERROR_SUCCESS ||
+            ReadServiceState(service.Get(), state) != ERROR_SUCCESS || !IsRunLeftover(name, state.Found())) {
+            continue;
+        }
+        StopAndWait(service.Get());
+        DeleteService(service.Get());  // marked for deletion, at worst: it goes when its holder lets go
+    }
 }

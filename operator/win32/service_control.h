@@ -7,8 +7,6 @@
 #include "operator/decisions/driver_plan.h"
 #include "operator/win32/wide_buffer.h"
 
-constexpr const wchar_t* ServiceName = L"korimath";
-
 // Closes a service or service-manager handle when it goes out of scope.
 class ServiceHandle {
 public:
@@ -41,14 +39,27 @@ struct ServiceState {
     ServiceFound Found() const;
 };
 
+// The service manager's calls that give a new service its security; the
+// tests under Wine, whose service manager ignores DACLs, fill it with doubles.
+struct ServiceApi {
+    decltype(&CreateServiceW) Create = nullptr;
+    decltype(&SetServiceObjectSecurity) Secure = nullptr;
+    decltype(&ChangeServiceConfig2W) Configure = nullptr;
+    decltype(&DeleteService) Delete = nullptr;
+    decltype(&CloseServiceHandle) Close = nullptr;
+};
+ServiceApi WindowsServices();
+
 // Each returns ERROR_SUCCESS or the Win32 error.
 DWORD OpenManager(DWORD Access, ServiceHandle& Manager);
-DWORD OpenKorimath(SC_HANDLE Manager, DWORD Access, ServiceHandle& Service);
+DWORD OpenKorimath(SC_HANDLE Manager, const wchar_t* Name, DWORD Access, ServiceHandle& Service);
 DWORD ReadServiceState(SC_HANDLE Service, ServiceState& State);
-// A demand-start kernel driver loading ImagePath, described as Description,
-// that only SYSTEM and Administrators may open.
-DWORD CreateKorimath(SC_HANDLE Manager, const wchar_t* ImagePath, std::wstring_view Description, DWORD Access,
-                     ServiceHandle& Service);
+// A demand-start kernel driver Name, shown as DisplayName, loading ImagePath,
+// described as Description; its DACL (SYSTEM and Administrators only) is set
+// before anything else is done with it. Created is null on failure, when
+// what was created is deleted again.
+DWORD CreateKorimath(const ServiceApi& Services, SC_HANDLE Manager, const wchar_t* Name, const wchar_t* DisplayName,
+                     const wchar_t* ImagePath, std::wstring_view Description, DWORD Access, SC_HANDLE& Created);
 // Points an existing service at ImagePath as a demand-start kernel driver, in
 // place (no deletion a program holding the service open could delay), with no
 // load-order group or dependencies and the same security as a created one.
@@ -63,7 +74,11 @@ DWORD StartAndWait(SC_HANDLE Service);
 // Stops the driver and waits until it has stopped; a driver that is not
 // running is no failure.
 DWORD StopAndWait(SC_HANDLE Service);
-// Deletes the service and waits (a few seconds) until the service manager no
-// longer knows it: it goes only when the last handle to it closes.
+// Deletes the service Name and waits up to WaitMs until the service manager
+// no longer knows it: it goes only when the last handle to it closes.
 // ERROR_SERVICE_MARKED_FOR_DELETE if it stays.
-DWORD DeleteAndWait(SC_HANDLE Manager, ServiceHandle& Service);
+DWORD DeleteAndWait(SC_HANDLE Manager, const wchar_t* Name, ServiceHandle& Service, DWORD WaitMs);
+
+// Stops and deletes the temporary services earlier runs left behind
+// (IsRunLeftover), and nothing else. Manager needs SC_MANAGER_ENUMERATE_SERVICE.
+void RemoveRunLeftovers(SC_HANDLE Manager);

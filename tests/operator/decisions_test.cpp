@@ -38,6 +38,8 @@ TEST(ImagePath, EveryStoredFormOfTheSystemCopyAndNothingElse)
         {L"\\Device\\HarddiskVolume3\\korimath.sys", Elsewhere},
         {L"System32\\DriverStore\\FileRepository\\other.inf_amd64_1\\korimath.sys", Elsewhere},
         {L"System32\\DriverStore\\FileRepository\\korimath.inf_a\\..\\..\\..\\..\\Users\\korimath.sys", Elsewhere},
+        {L"System32\\DriverStore\\FileRepository\\korimath.inf_a/../../../../Users/bob\\korimath.sys", Elsewhere},
+        {L"System32\\DriverStore\\FileRepository\\korimath.inf_a:stream\\korimath.sys", Elsewhere},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(ClassifyImagePath(row.Stored, L"C:\\Windows"), row.Is)
@@ -54,14 +56,27 @@ TEST(DriverPlan, WhatInstallAndRunDoWithWhatTheyFind)
         ServiceFound Service;
         Found Is;
     } services[] = {
-        {{true, kernel, InstallDescription}, SystemCopy},
-        {{true, kernel, RunDescription}, RunLeftover},
-        {{true, L"C:\\Users\\bob\\korimath.sys", L"anything"}, Elsewhere},
-        {{false, kernel, InstallDescription}, Conflict},  // a user-mode service
-        {{true, L"\\SystemRoot\\System32\\drivers\\vendor.sys", L""}, Conflict},
+        {{true, kernel, InstallDescription, InstallDisplayName}, SystemCopy},
+        {{true, kernel, RunDescription, L""}, RunLeftover},
+        {{true, kernel, L"", RunServiceDisplayName(L"korimath-run-0123456789abcdef").View()}, RunLeftover},
+        {{true, L"C:\\Users\\bob\\korimath.sys", L"anything", L""}, Elsewhere},
+        {{false, kernel, InstallDescription, L""}, Conflict},  // a user-mode service
+        {{true, L"\\SystemRoot\\System32\\drivers\\vendor.sys", L"", L""}, Conflict},
     };
     for (const auto& row : services) {
         EXPECT_EQ(ClassifyService(row.Service, L"C:\\Windows"), row.Is) << (&row - services);
+    }
+    // Run's own services: its prefix, 16 digits, a kernel driver loading korimath.sys, its display name.
+    const auto display = RunServiceDisplayName(L"korimath-run-0123456789abcdef");
+    EXPECT_EQ(std::wstring(display.View()), std::wstring(RunDisplayName) + L" (korimath-run-0123456789abcdef)");
+    const ServiceFound ours{true, kernel, L"", display.View()};
+    EXPECT_TRUE(IsRunLeftover(L"korimath-run-0123456789abcdef", ours));
+    for (const auto& [name, found] : {std::pair{L"korimath-run-0123456789abcde", ours},
+                                      {L"korimath-run-0123456789abcdef", ServiceFound{false, kernel, L"", display.View()}},
+                                      {L"korimath-run-0123456789abcdef", ServiceFound{true, L"x.sys", L"", display.View()}},
+                                      {L"korimath-run-0123456789abcdef", ServiceFound{true, kernel, L"", RunDisplayName}},
+                                      {L"korimath-run-fedcba9876543210", ours}}) {
+        EXPECT_FALSE(IsRunLeftover(name, found)) << std::string(name, name + 28);
     }
     // write file, create service, repoint service, remove after run, restore after run, conflict
     const struct {
@@ -109,29 +124,40 @@ TEST(Safeguards, LockWaitsCopyServiceAndConsole)
     const AccessEntry admins[] = {{true, Trustee::System, 0x1F01FF}, {true, Trustee::Administrators, 0x1F01FF},
                                   {true, Trustee::Other, 0x1200A9}, {false, Trustee::Other, 0x1F01FF}};
     const AccessEntry users[] = {{true, Trustee::Other, 0x100}};  // FILE_WRITE_ATTRIBUTES alone
+    const AccessEntry dac[] = {{true, Trustee::Other, 0x40000}}, owner[] = {{true, Trustee::Other, 0x80000}};
+    const AccessEntry self[] = {{true, Trustee::System, 0x1F01FF}, {true, Trustee::Self, 0x1F01FF}};
     const struct {
         CopyFacts Facts;
         CopyProblem Expected;
     } copies[] = {
         {{false, 1, Trustee::Administrators, true, admins, 4}, CopyProblem::None},
-        {{false, 1, Trustee::TrustedInstaller, true, admins, 2}, CopyProblem::None},
+        {{false, 1, Trustee::System, true, admins, 2}, CopyProblem::None},
         {{true, 1, Trustee::Administrators, true, admins, 2}, CopyProblem::ReparsePoint},
         {{false, 2, Trustee::Administrators, true, admins, 2}, CopyProblem::HardLinks},
         {{false, 1, Trustee::Other, true, admins, 2}, CopyProblem::Owner},
         {{false, 1, Trustee::System, false, nullptr, 0}, CopyProblem::OthersMayWrite},  // NULL DACL
         {{false, 1, Trustee::System, true, users, 1}, CopyProblem::OthersMayWrite},
+        {{false, 1, Trustee::System, true, dac, 1}, CopyProblem::OthersMayWrite},    // WRITE_DAC alone
+        {{false, 1, Trustee::System, true, owner, 1}, CopyProblem::OthersMayWrite},  // WRITE_OWNER alone
+        {{false, 1, Trustee::Self, true, admins, 2}, CopyProblem::Owner},  // this administrator's unelevated self
+        {{false, 1, Trustee::System, true, self, 2}, CopyProblem::OthersMayWrite},
+        {{false, 1, Trustee::Self, true, self, 2, false}, CopyProblem::None},  // Wine: no owners kept at all
     };
     for (const auto& row : copies) {
         EXPECT_EQ(CheckCopy(row.Facts), row.Expected) << (&row - copies);
     }
-    const std::wstring service = ServiceSddl;
-    const std::wregex trustee(L";;;([A-Z]+)\\)");
-    for (auto it = std::wsregex_iterator(service.begin(), service.end(), trustee); it != std::wsregex_iterator(); ++it) {
-        EXPECT_TRUE((*it)[1] == L"SY" || (*it)[1] == L"BA") << "the service grants nothing to users";
+    const std::wregex trustee(L"(;;;|O:)([A-Z]+)[)D]");
+    for (const std::wstring sddl : {ServiceSddl, CopySddl, AdministratorsOnlyFolderSddl, AdministratorsOnlySddl}) {
+        for (auto it = std::wsregex_iterator(sddl.begin(), sddl.end(), trustee); it != std::wsregex_iterator(); ++it) {
+            EXPECT_TRUE((*it)[2] == L"SY" || (*it)[2] == L"BA") << "grants nothing to users: " << sddl.size();
+        }
     }
-    for (const wchar_t unsafe : {L'\x1B', L'\r', L'\x7F', L'\x85', L'\x9B', L'\x202E', L'\x2066', L'\x061C'}) {
+    EXPECT_EQ(std::wstring(LockBoundarySid), L"S-1-5-32-544") << "the Administrators SID, no other";
+    for (const wchar_t unsafe : {L'\x1B', L'\r', L'\x7F', L'\x85', L'\x9F', L'\x9B', L'\x202E', L'\x2066', L'\x061C',
+                                 L'\x2028', L'\x2029', L'\x200B', L'\x200D', L'\x2060', L'\xFEFF'}) {
         EXPECT_EQ(ForConsole(unsafe, true), L'\xFFFD') << static_cast<unsigned>(unsafe);
     }
+    EXPECT_EQ(ForConsole(L'\xA0', false), L'\xA0') << "the C1 range ends at U+009F";
     EXPECT_EQ(ForConsole(L'\n', true), L'\n');
     EXPECT_EQ(ForConsole(L'\n', false), L'\xFFFD') << "an untrusted newline could fake a line";
     EXPECT_EQ(ForConsole(L'\xE9', false), L'\xE9');

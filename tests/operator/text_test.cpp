@@ -43,6 +43,28 @@ TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
     EXPECT_EQ(ExitForFailure(32, false, 4), 4);
 }
 
+// What the registry hands back and what a cut leaves: never more than was
+// stored, never a cut without its mark.
+TEST(Text, StoredLengthsAndMarkedCuts)
+{
+    const wchar_t stored[] = {L'a', L'b', 0, L'x', L'y'};
+    constexpr std::size_t w = sizeof(wchar_t);
+    const struct {
+        std::size_t Bytes, Capacity, Length;
+    } rows[] = {{0, 128, 0}, {1, 128, 0}, {2 * w, 128, 2}, {5 * w, 128, 2}, {2 * w, 2, 1}, {2 * w, 0, 0}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(StoredTextLength(stored, row.Bytes, row.Capacity), row.Length) << row.Bytes << " " << row.Capacity;
+    }
+    FixedText<16> text;
+    text.AppendOrCut(L"0123456789");
+    EXPECT_EQ(std::wstring(text.View()), L"0123456789");
+    text.AppendOrCut(L"abcdefghij");
+    EXPECT_EQ(std::wstring(text.View()), L"012345678 [cut]") << "15 characters, the mark last";
+    FixedText<16> pair;
+    pair.AppendOrCut(std::wstring(8, L'x') + L"\xD83D\xDE00" + std::wstring(8, L'y'));
+    EXPECT_EQ(std::wstring(pair.View()), L"xxxxxxxx [cut]") << "no half surrogate pair before the mark";
+}
+
 // The object's field names, in order, as a fleet tool's rules see them.
 std::vector<std::wstring> FieldNames(const std::wstring& Json)
 {

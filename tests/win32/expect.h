@@ -17,3 +17,4 @@ void DismTable();
 void EventLogTable();
 void FirmwareTable();
 void SettingsTable();
+void ServiceTable();

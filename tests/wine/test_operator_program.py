@@ -142,7 +142,9 @@ def main():
             return found.group(1).strip() if code == 0 and found else None
 
         def nothing_left(what):
-            check(host.state("korimath") is None and not os.path.exists(system_copy),
+            services = host.run(["reg", "query", r"HKLM\System\CurrentControlSet\Services"], check=False)[1]
+            check("\\korimath" not in services.lower() and not os.path.exists(system_copy)
+                  and not any(name.endswith(".new") for name in os.listdir(os.path.dirname(system_copy))),
                   f"{what}: no korimath service and no System32\\drivers\\korimath.sys afterwards")
 
         odd = host.place(ODD_FOLDER, [program])
@@ -247,6 +249,7 @@ def main():
 
         hold = host.place("hold", [holder]) + "\\hold_service.exe"
         safeguards(host, korimath, odd, hold, system_copy, carried, nothing_left)
+        second_review(host, korimath, odd, hold, system_copy, nothing_left)
         with subprocess.Popen(["wine", hold, "mutex", "Global\\Korimath-InstallRunRemove", "6"], env=host.env,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as holding:
             time.sleep(2)
@@ -366,6 +369,64 @@ def safeguards(host, korimath, folder, hold, system_copy, carried, nothing_left)
           "install under a running driver: stops it before it replaces the file", out)
     korimath(folder, "remove")
     nothing_left("the safeguards")
+
+
+def seed_raw(host, values):
+    """Writes REG_SZ values as raw UTF-16 through regedit, which also stores a
+    value of no bytes at all (hex(1) with nothing after it)."""
+    lines = ["Windows Registry Editor Version 5.00", "", r"[-HKEY_LOCAL_MACHINE\Software\Korimath]",
+             r"[HKEY_LOCAL_MACHINE\Software\Korimath]"]
+    for name, text in values.items():
+        lines.append(f'"{name}"=hex(1):' + ",".join(f"{b:02x}" for b in text.encode("utf-16-le")))
+    path = os.path.join(host.prefix, "drive_c", "seed.reg")
+    with open(path, "w", encoding="utf-16") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+    host.run(["regedit", "/s", "C:\\seed.reg"])
+
+
+def second_review(host, korimath, folder, hold, system_copy, nothing_left):
+    """A service held open from the moment it exists, an old System32 copy
+    held open, a foreign service's long image path, a CPU_Name of no bytes
+    and one carrying a newline, a line separator and a fake verdict line."""
+    with subprocess.Popen(["wine", hold, "watch", "korimath-run-", "60"], env=host.env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL) as holding:
+        time.sleep(2)
+        runs = [korimath(folder, "run") for _ in range(2)]
+        holding.terminate()
+        holding.wait(timeout=60)
+    check(all(code == 0 and "driver loaded" in out for code, out in runs),
+          "run twice while another program holds each new service from the moment it exists: exit 0 both times", runs)
+    korimath(folder, "remove")
+    nothing_left("once the holder lets go, the services it held")
+
+    korimath(folder, "install")
+    with open(system_copy, "r+b") as f:  # an older copy
+        f.seek(0x200)
+        f.write(b"\xCC" * 16)
+    with subprocess.Popen(["wine", hold, "file", "C:\\windows\\system32\\drivers\\korimath.sys", "8"], env=host.env,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as holding:
+        time.sleep(2)
+        code, out = korimath(folder, "run")
+        holding.wait(timeout=60)
+    check(code == 4 and "error 5" in out and "holds the file" in out and "Run as administrator" not in out,
+          "an older System32 copy held open: exit 4, access denied told apart from 'not elevated'", out)
+    korimath(folder, "remove")
+
+    image = "C:\\" + "x" * 1500 + "\\service.exe"
+    host.service("create", "korimath", "type=", "own", "start=", "demand", "binPath=", image)
+    code, out = korimath(folder, "run", "--json")
+    text = (one_json_object(out) or {}).get("error_text") or ""
+    check(code == 5 and text.endswith(" [cut]") and len(text) <= 1023,
+          f"a foreign service with a 1,500-character image path: exit 5, its text cut with a mark ({len(text)})", out)
+    host.service("delete", "korimath")
+
+    seed_raw(host, {"CPU_Vendor": "GenuineIntel", "CPU_Name": ""})
+    code, out = korimath(folder, "report", "--json")
+    check((one_json_object(out) or {}).get("CPU_Name") == "", "a CPU_Name of no bytes reads as empty", out)
+    seed_raw(host, {"CPU_Vendor": "GenuineIntel", "CPU_Name": "Fake\nVerdict (vmx-enabled):\u2028x\u200b"})
+    code, out = korimath(folder, "report")
+    check("\nVerdict (vmx-enabled):\n" not in out and "\u2028" not in out and "\u200b" not in out
+          and "Fake\ufffdVerdict" in out, "a CPU_Name with a newline and invisible characters stays on its line", out)
 
 
 def check_and_firmware_setup(korimath, folder, dist, nothing_left):
