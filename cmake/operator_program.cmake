@@ -16,7 +16,8 @@ set(KORIMATH_READER_SOURCES
     operator/win32/launch_events.cpp
     operator/win32/private_folder.cpp
     operator/win32/service_control.cpp
-    operator/win32/windows_side.cpp)
+    operator/win32/windows_side.cpp
+    operator/win32/wmi_readers.cpp)
 
 function(korimath_program_options target)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
@@ -73,7 +74,7 @@ target_link_options(korimath_exe PRIVATE
     -Wl,--no-insert-timestamp -Wl,-s)
 target_link_directories(korimath_exe PRIVATE ${KORIMATH_MINGW_GCC} /usr/x86_64-w64-mingw32/lib)
 # msvcrt for memcpy and its kin only; libgcc for the stack probe of large frames.
-target_link_libraries(korimath_exe PRIVATE advapi32 shell32 bcrypt kernel32 ntdll msvcrt gcc)
+target_link_libraries(korimath_exe PRIVATE advapi32 shell32 bcrypt ole32 oleaut32 kernel32 ntdll msvcrt gcc)
 korimath_add_symbols(korimath_exe korimath.exe.pdb)
 # With a PDB, lld keeps the DWARF sections of mingw-w64's runtime objects in
 # the image; the PDB holds what a debugger needs, so they go.

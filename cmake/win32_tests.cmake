@@ -9,6 +9,7 @@ add_executable(korimath_win32_tests $<TARGET_OBJECTS:korimath_program_parts>
     tests/win32/firmware_test.cpp
     tests/win32/settings_test.cpp
     tests/win32/service_test.cpp
+    tests/win32/wmi_test.cpp
     # The guard pointers the program's objects call through (its indirect calls are checked).
     driver/load_config.S)
 target_include_directories(korimath_win32_tests PRIVATE ${PROJECT_SOURCE_DIR})

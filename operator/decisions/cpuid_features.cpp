@@ -28,7 +28,10 @@ CpuidFeatures ReadCpuidFeatures(CpuidQuery Query)
     const std::uint32_t highest = Query(HighestExtendedLeaf).Eax;
     if (highest >= ExtendedFeatures && highest < HighestExtendedLeaf + 0x10000) {
         features.SvmKnown = true;
-        features.Svm = Bit(Query(ExtendedFeatures).Ecx, 2);
+        const CpuidRegisters extended = Query(ExtendedFeatures);
+        features.Svm = Bit(extended.Ecx, 2);
+        // Intel SDM Vol. 3A, IA32_MISC_ENABLE bit 34: with XD disabled, this bit reads 0.
+        features.Nx = Bit(extended.Edx, 20);
         // AMD APM Vol. 3, E.4.9: leaf 8000000Ah is reserved when SVM is clear.
         if (features.Svm && highest >= SvmFeatures) {
             features.NestedPagingKnown = true;

@@ -9,10 +9,11 @@ struct CpuidFeatures {
     bool Vmx = false;     // CPUID.1:ECX bit 5
     bool Smx = false;     // CPUID.1:ECX bit 6 (Intel TXT)
     unsigned Family = 0;  // CPUID.1:EAX base family, plus the extended family when the base is 0xF
-    bool SvmKnown = false;  // leaf 0x80000001 exists
+    bool SvmKnown = false;  // leaf 0x80000001 exists (and so SVM and NX are known)
     bool Svm = false;       // CPUID.80000001h:ECX bit 2
     bool NestedPagingKnown = false;  // leaf 0x8000000A exists and is defined (SVM set)
     bool NestedPaging = false;       // CPUID.8000000Ah:EDX bit 0
+    bool Nx = false;  // CPUID.80000001h:EDX bit 20, NX (AMD) or XD (Intel): 0 while firmware disables it
 };
 
 CpuidFeatures ReadCpuidFeatures(CpuidQuery Query);

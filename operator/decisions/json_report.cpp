@@ -8,6 +8,9 @@ namespace {
 // Longer values are cut, with a marker, so that the object always fits and
 // stays valid: nothing is ever cut silently.
 constexpr std::size_t ValueLimit = 4096;
+// Every blocker field is a string: fleet rules type them so, and a null would
+// not match (Intune answers a wrong data type with error 65010).
+constexpr const wchar_t* NoBlocker = L"none";
 
 void AppendString(JsonText& Out, std::wstring_view Text)
 {
@@ -79,6 +82,17 @@ void AppendTri(JsonText& Out, std::wstring_view Name, Tri Value)
     AppendBool(Out, Name, Value.Value, Value.Known);
 }
 
+// A number, or null when Known is false.
+void AppendNumber(JsonText& Out, std::wstring_view Name, unsigned long Value, bool Known)
+{
+    AppendField(Out, Name);
+    if (Known) {
+        Out.AppendNumber(Value);
+    } else {
+        Out.Append(L"null");
+    }
+}
+
 void AppendName(JsonText& Out, std::wstring_view Name, const wchar_t* Value)
 {
     AppendText(Out, Name, Value != nullptr, Value != nullptr ? Value : L"");
@@ -96,18 +110,19 @@ void AppendWindowsSide(JsonText& Out, const MachineFacts& Facts, const Verdict& 
         AppendName(Out, features[i], FeatureStateName(side.Features[i]));
     }
     AppendBool(Out, L"whp_usable", side.Whp == Platform::Usable);
+    AppendName(Out, L"hypervisor_launch_type", LaunchSettingName(side.HypervisorLaunch));
     const Vbs& security = side.Security;
     AppendTri(Out, L"vbs_configured", VbsConfigured(security));
-    AppendBool(Out, L"vbs_running", security.Running, security.RunningKnown);
+    AppendTri(Out, L"vbs_running", VbsRunning(security));
+    AppendNumber(Out, L"vbs_status", security.Status, security.StatusRead);
     AppendTri(Out, L"vbs_locked", VbsLocked(security));
     AppendTri(Out, L"credential_guard_configured", CredentialGuardConfigured(security));
+    AppendTri(Out, L"credential_guard_running", ServiceRunning(security, SecurityService::CredentialGuard));
     AppendTri(Out, L"memory_integrity_configured", MemoryIntegrityConfigured(security));
-    AppendField(Out, L"hypervisor_launch_event");
-    if (side.Launch.Found) {
-        Out.AppendNumber(side.Launch.Id);
-    } else {
-        Out.Append(L"null");
-    }
+    AppendNumber(Out, L"vbs_policy", security.PolicyEnabled.Value, security.PolicyEnabled.Present);
+    AppendNumber(Out, L"memory_integrity_policy", security.PolicyHvci.Value, security.PolicyHvci.Present);
+    AppendNumber(Out, L"credential_guard_policy", security.PolicyLsaCfgFlags.Value, security.PolicyLsaCfgFlags.Present);
+    AppendNumber(Out, L"hypervisor_launch_event", side.Launch.Id, side.Launch.Found);
     AppendText(Out, L"hypervisor_launch_text", side.Launch.Found, side.Launch.Text.View());
     const WhatRuns runs = DecideWhatRuns(Facts, Result);
     for (unsigned i = 0; i < ProgramCount; ++i) {
@@ -115,11 +130,11 @@ void AppendWindowsSide(JsonText& Out, const MachineFacts& Facts, const Verdict& 
         FixedText<64> name;
         name.Append(L"ready_");
         name.Append(ProgramKey(static_cast<Program>(i)));
-        AppendBool(Out, name.View(), row.State == Readiness::Ready, row.State != Readiness::Unknown);
+        AppendBool(Out, name.View(), row.State == Readiness::Ready);
         name.Clear();
         name.Append(L"blocker_");
         name.Append(ProgramKey(static_cast<Program>(i)));
-        AppendName(Out, name.View(), row.Blocker);
+        AppendText(Out, name.View(), true, row.Blocker != nullptr ? row.Blocker : NoBlocker);
     }
 }
 
@@ -141,12 +156,7 @@ JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, cons
     AppendText(out, L"CPU_Vendor", values.VendorPresent, values.Vendor.View());
     AppendText(out, L"CPU_Name", values.NamePresent, values.Name.View());
     for (unsigned i = 0; i < ReportFlagCount; ++i) {
-        AppendField(out, ReportFlagNames[i]);
-        if (values.Flags[i].Present) {
-            out.AppendNumber(values.Flags[i].Value);
-        } else {
-            out.Append(L"null");
-        }
+        AppendNumber(out, ReportFlagNames[i], values.Flags[i].Value, values.Flags[i].Present);
     }
     AppendBool(out, L"hypervisor_present", hypervisor.Present);
     AppendText(out, L"hypervisor_vendor", hypervisor.Present, hypervisor.Vendor.View());
@@ -166,22 +176,18 @@ JsonText FormatJsonReport(const MachineFacts& Facts, const Verdict& Result, cons
     AppendBit(out, L"cpuid_smx", cpu.Smx);
     AppendBit(out, L"cpuid_svm", cpu.Svm, cpu.SvmKnown);
     AppendBit(out, L"cpuid_nested_paging", cpu.NestedPaging, cpu.NestedPagingKnown);
+    AppendBit(out, L"cpuid_nx", cpu.Nx, cpu.SvmKnown);
+    AppendBool(out, L"nx_enabled", windows.NxEnabled);
     AppendBool(out, L"driver_loaded", !Facts.Driver.Failed, Facts.Driver.Attempted);
-    const wchar_t* blocker = Blocker(Result);
+    const wchar_t* blocker = Blocker(Facts, Result);
     AppendBool(out, L"ready", blocker == nullptr);
-    AppendName(out, L"blocker", blocker);
+    AppendText(out, L"blocker", true, blocker != nullptr ? blocker : NoBlocker);
     AppendText(out, L"verdict", true, Result.Id);
     AppendText(out, L"verdict_text", true, Result.Text.View());
     AppendBool(out, L"verdict_refined_by_driver", Result.RefinedByDriver);
     AppendWindowsSide(out, Facts, Result);
-    AppendField(out, L"exit_code");
-    out.AppendNumber(static_cast<unsigned long>(Ended.ExitCode));
-    AppendField(out, L"error");
-    if (Ended.HasError) {
-        out.AppendNumber(Ended.Error);
-    } else {
-        out.Append(L"null");
-    }
+    AppendNumber(out, L"exit_code", static_cast<unsigned long>(Ended.ExitCode), true);
+    AppendNumber(out, L"error", Ended.Error, Ended.HasError);
     AppendText(out, L"error_text", Ended.Failed, Ended.ErrorText.View());
     out.Append(L"}\n");
     return out;

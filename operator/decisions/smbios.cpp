@@ -6,6 +6,7 @@ namespace {
 
 constexpr std::size_t RawHeaderSize = 8;  // Used20CallingMethod, versions, DmiRevision, Length
 constexpr unsigned char SystemInformation = 1;
+constexpr unsigned char SystemEnclosure = 3;
 constexpr unsigned char EndOfTable = 127;
 
 // SMBIOS 3.x, 6.1.3: the strings follow the formatted area, numbered from 1,
@@ -67,11 +68,12 @@ SystemIdentity ParseSmbiosSystem(const unsigned char* Raw, std::size_t Size)
         }
         const unsigned char* strings = table + at + length;
         const std::size_t stringsSize = size - at - length;
-        if (type == SystemInformation && length > 5) {
+        if (type == SystemInformation && length > 5 && !system.Present) {
             system.Present = true;
             CopyString(strings, stringsSize, table[at + 4], system.Manufacturer);
             CopyString(strings, stringsSize, table[at + 5], system.Product);
-            return system;
+        } else if (type == SystemEnclosure && length > 8 && system.AssetTag.Length == 0) {
+            CopyString(strings, stringsSize, table[at + 8], system.AssetTag);  // 7.4: Asset Tag Number
         }
         if (type == EndOfTable) {
             break;
@@ -93,7 +95,8 @@ std::wstring_view VirtualMachineHost(const SystemIdentity& System)
         std::wstring_view Host;
     } names[] = {{L"QEMU", L"QEMU"},   {L"VMware", L"VMware"},       {L"VirtualBox", L"VirtualBox"},
                  {L"innotek", L"VirtualBox"}, {L"Xen", L"Xen"}, {L"Parallels", L"Parallels"},
-                 {L"bhyve", L"bhyve"}, {L"KVM", L"KVM"}};
+                 {L"bhyve", L"bhyve"}, {L"KVM", L"KVM"}, {L"Amazon EC2", L"Amazon EC2"},
+                 {L"Google Compute Engine", L"Google Compute Engine"}};
     for (const auto& name : names) {
         if (ContainsIgnoringCase(System.Manufacturer.View(), name.Part) ||
             ContainsIgnoringCase(System.Product.View(), name.Part)) {
@@ -104,4 +107,24 @@ std::wstring_view VirtualMachineHost(const SystemIdentity& System)
         return L"Microsoft Hyper-V";
     }
     return {};
+}
+
+Cloud CloudOf(const SystemIdentity& System)
+{
+    // Microsoft: Azure's virtual machines carry this chassis asset tag. AWS:
+    // Nitro instances name "Amazon EC2" as their maker. Google: its product
+    // name is "Google Compute Engine".
+    if (VirtualMachineHost(System) == L"Microsoft Hyper-V" &&
+        System.AssetTag.View() == L"7783-7084-3265-9085-8269-3286-77") {
+        return Cloud::Azure;
+    }
+    if (System.Manufacturer.View() == L"Amazon EC2") {
+        return Cloud::AmazonEc2;
+    }
+    return System.Product.View() == L"Google Compute Engine" ? Cloud::GoogleComputeEngine : Cloud::None;
+}
+
+bool AppleHardware(const SystemIdentity& System)
+{
+    return System.Manufacturer.View() == L"Apple Inc.";
 }

@@ -11,6 +11,7 @@ struct SystemIdentity {
     bool Present = false;  // a System Information structure (type 1) was found
     FixedText<64> Manufacturer;
     FixedText<64> Product;
+    FixedText<64> AssetTag;  // the System Enclosure's (type 3)
 };
 
 // Raw is what GetSystemFirmwareTable returns: the RawSMBIOSData header (calling
@@ -26,3 +27,10 @@ inline bool NamesVirtualMachine(const SystemIdentity& System)
 {
     return !VirtualMachineHost(System).empty();
 }
+
+// The public clouds, by the SMBIOS names each documents.
+enum class Cloud { None, Azure, AmazonEc2, GoogleComputeEngine };
+Cloud CloudOf(const SystemIdentity& System);
+
+// An Intel Mac running Windows (Boot Camp): its firmware has no setup screen.
+bool AppleHardware(const SystemIdentity& System);

@@ -1,12 +1,15 @@
 // The verdicts of a Windows that runs on a hypervisor: Hyper-V's root
 // partition, a nested root, a guest, and a guest whose hypervisor hides.
+#include "operator/decisions/host_steps.h"
 #include "operator/decisions/verdict_text.h"
 
 namespace {
 
-constexpr std::string_view WhpPrograms =
-    "WSL 2, Windows Sandbox, the Android Emulator, VMware Workstation 15.5.5 and later, and VirtualBox 6 and later "
-    "in its Hyper-V mode";
+// WSL 2 and Sandbox use Windows' hypervisor directly; the Windows Hypervisor
+// Platform is the API other programs use, a feature of its own.
+constexpr std::string_view WindowsHypervisorPrograms =
+    "WSL 2, Windows Sandbox and Hyper-V, and, with the Windows Hypervisor Platform feature on, the Android Emulator, "
+    "VMware Workstation 15.5.5 and later, and VirtualBox 6 and later in its Hyper-V mode";
 
 }  // namespace
 
@@ -29,22 +32,16 @@ Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts)
     Verdict result = Make(What.HiddenByHyperV, Finding::WindowsHypervisor, What.Name);
     result.Text.Append(" is enabled, and in use by Windows' own hypervisor: Windows runs as the root partition of "
                        "Microsoft's hypervisor, which owns it and hides it from Windows. No firmware change is "
-                       "needed. Programs built on the Windows Hypervisor Platform run here: ");
-    result.Text.Append(WhpPrograms);
+                       "needed. Programs that use Windows' hypervisor run here: ");
+    result.Text.Append(WindowsHypervisorPrograms);
     result.Text.Append(". Only programs that need ");
     result.Text.Append(What.Name);
     result.Text.Append(" for a hypervisor of their own (VirtualBox's own engine, Intel HAXM, older VMware) cannot; "
-                       "switch them to their Windows Hypervisor Platform mode where they have one. Otherwise, at the "
-                       "cost of this machine's protection (turning off memory integrity or Credential Guard lowers "
-                       "it, and policy may lock them on), everything that keeps Windows' hypervisor running must be "
-                       "turned off, each followed by a restart: memory integrity");
-    if (windows.MemoryIntegrityKnown) {
-        result.Text.Append(windows.MemoryIntegrityRunning ? " (on here)" : " (off here)");
-    }
-    result.Text.Append(", Credential Guard and virtualization-based security (on by default on qualifying Windows 11 "
-                       "22H2 and later Enterprise and Education), Hyper-V, Virtual Machine Platform, Windows "
-                       "Hypervisor Platform and Windows Sandbox; or, reversibly, \"bcdedit /set hypervisorlaunchtype "
-                       "off\" (undo: \"bcdedit /set hypervisorlaunchtype auto\").");
+                       "their Windows Hypervisor Platform mode, where they have one, keeps every protection. "
+                       "Otherwise everything that keeps Windows' hypervisor running must be turned off, at the cost "
+                       "of this machine's protection (\"What runs here\" names each thing here and its cost), or, "
+                       "all at once and reversibly, \"bcdedit /set hypervisorlaunchtype off\" and a restart (undo: "
+                       "\"bcdedit /set hypervisorlaunchtype auto\").");
     Basis basis(result);
     basis.Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
     if (windows.MemoryIntegrityKnown) {
@@ -58,10 +55,9 @@ Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts)
 Verdict NestedRootPartition(const Feature& What, const MachineFacts& Facts)
 {
     Verdict result = Make(What.NestedRoot, Finding::NestedRoot, "Windows runs as a nested root partition of Microsoft's hypervisor: "
-                                           "it creates virtual machines through that hypervisor, so Hyper-V and "
-                                           "programs built on the Windows Hypervisor Platform (");
-    result.Text.Append(WhpPrograms);
-    result.Text.Append(") can run. ");
+                                           "it creates virtual machines through that hypervisor, so ");
+    result.Text.Append(WindowsHypervisorPrograms);
+    result.Text.Append(" can run. ");
     result.Text.Append(What.Name);
     result.Text.Append(" itself is not available to a hypervisor of its own here, whatever the settings; nested "
                        "virtualization need not be turned on for this.");
@@ -90,13 +86,19 @@ Verdict VirtualMachine(const Feature& What, const MachineFacts& Facts, MachineCl
     result.Text.Append(passed ? " through to it (nested virtualization): hypervisors inside this virtual machine can "
                                 "use it as far as the host allows. Firmware settings are the host's, not this "
                                 "machine's."
-                              : " through to it. To run virtual machines inside it, turn on nested virtualization "
-                                "for this virtual machine on its host; this machine's firmware settings are not the "
-                                "cause.");
-    Basis basis(result);
-    basis.Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
-    if (Facts.System.Manufacturer.Length != 0) {
-        basis.Named(L"system", Facts.System.Manufacturer.View());
+                              : " through to it; this machine's firmware settings are not the cause. ");
+    if (!passed) {
+        result.Text.Append(NestingStep(Facts).Text);
+    }
+    {
+        Basis basis(result);
+        basis.Cpuid(What, Facts.Cpu).Hypervisor(Facts.Hypervisor);
+        if (Facts.System.Manufacturer.Length != 0) {
+            basis.Named(L"system", Facts.System.Manufacturer.View());
+        }
+    }
+    if (passed) {
+        AppendSlat(result, What, Facts);  // a host may pass VT-x or AMD-V without SLAT
     }
     return result;
 }

@@ -71,6 +71,22 @@ struct Basis {
         Text.AppendNumber(Value);
         return *this;
     }
+    Basis& Hex(std::wstring_view Name, unsigned long Value)  // "family=19h", as the texts name it
+    {
+        wchar_t digits[16];
+        std::size_t count = 0;
+        do {
+            digits[count++] = L"0123456789ABCDEF"[Value & 0xF];
+            Value >>= 4;
+        } while (Value != 0);
+        Item(Name);
+        Text.Append("=");
+        while (count != 0) {
+            Text.Append(std::wstring_view(&digits[--count], 1));
+        }
+        Text.Append("h");
+        return *this;
+    }
     Basis& Cpuid(const Feature& What, const CpuidFeatures& Cpu)
     {
         Item(L"CPUID ");
@@ -111,6 +127,10 @@ struct Basis {
     VerdictText& Text;
     bool first = true;
 };
+
+// Whether SLAT is present, where it is known (Intel's EPT from Windows' view,
+// which counts without a hypervisor only; AMD's nested paging from CPUID).
+void AppendSlat(Verdict& Result, const Feature& What, const MachineFacts& Facts);
 
 // The rows by class (verdict_hosted.cpp, verdict_bare_metal.cpp).
 Verdict HiddenByHyperV(const Feature& What, const MachineFacts& Facts);

@@ -1,6 +1,10 @@
 #include "operator/decisions/what_runs.h"
 
 #include "operator/decisions/verdict_text.h"
+#include "operator/decisions/exit_codes.h"
+#include "operator/decisions/host_steps.h"
+#include "operator/decisions/keepers.h"
+#include "operator/decisions/messages.h"
 
 namespace {
 
@@ -9,21 +13,28 @@ struct Requirement {
     std::string_view FeatureName;  // its name for DISM
     std::string_view Feature;      // as "Turn Windows features on or off" shows it
     OptionalFeature Needs;
-    bool NotOnHome;
+    bool NotOnHome, NotOnServer;
 };
 
 // Microsoft Learn: "Install Hyper-V", "Install WSL" (manual steps), "Windows
 // Sandbox", "Windows Hypervisor Platform" (Android Emulator documentation).
 constexpr Requirement Requirements[] = {
-    {"Hyper-V", "Microsoft-Hyper-V-All", "Hyper-V", OptionalFeature::HyperV, true},
-    {"WSL 2", "VirtualMachinePlatform", "Virtual Machine Platform", OptionalFeature::VirtualMachinePlatform, false},
-    {"Windows Sandbox", "Containers-DisposableClientVM", "Windows Sandbox", OptionalFeature::Sandbox, true},
+    {"Hyper-V", "Microsoft-Hyper-V-All", "Hyper-V", OptionalFeature::HyperV, true, false},
+    {"WSL 2", "VirtualMachinePlatform", "Virtual Machine Platform", OptionalFeature::VirtualMachinePlatform, false,
+     false},
+    {"Windows Sandbox", "Containers-DisposableClientVM", "Windows Sandbox", OptionalFeature::Sandbox, true, true},
     {"Windows Hypervisor Platform programs (the Android Emulator, VMware Workstation 15.5.5+, VirtualBox 6+ in "
      "Hyper-V mode)",
-     "HypervisorPlatform", "Windows Hypervisor Platform", OptionalFeature::HypervisorPlatform, false},
+     "HypervisorPlatform", "Windows Hypervisor Platform", OptionalFeature::HypervisorPlatform, false, false},
     {"Programs with a hypervisor of their own (VirtualBox's own engine, Intel HAXM, older VMware)", "", "",
-     OptionalFeature::Count, false},
+     OptionalFeature::Count, false, false},
 };
+
+// Microsoft Learn, "Windows 10 Hyper-V System Requirements": hardware-enforced
+// DEP (Intel's XD bit, AMD's NX bit) must be available and enabled.
+constexpr std::string_view NeedsDep =
+    " Hyper-V, and with it WSL 2, Windows Sandbox and the Windows Hypervisor Platform, needs hardware DEP (Microsoft "
+    "Learn, Hyper-V system requirements).";
 
 void Set(ProgramRow& Row, Readiness State, const wchar_t* Blocker, std::string_view Step)
 {
@@ -33,161 +44,218 @@ void Set(ProgramRow& Row, Readiness State, const wchar_t* Blocker, std::string_v
     Row.Step.Append(Step);
 }
 
-// The hardware itself, whatever the program: false when it already decided the row.
-bool HardwareAllows(ProgramRow& Row, const Verdict& Result)
+bool Intel(const MachineFacts& Facts)
+{
+    return Facts.Processor.Vendor.View() == L"GenuineIntel";
+}
+
+// The hardware itself, whatever the program: false when it decided the row.
+bool HardwareAllows(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result)
 {
     switch (Result.Found) {
-    case Finding::NotX64:
-        Set(Row, Readiness::NotPossible, L"not-x64", "korimath checks x64 processors only.");
-        return false;
     case Finding::Unsupported:
-        Set(Row, Readiness::NotPossible, L"processor-unsupported", "The processor lacks hardware virtualization.");
+        Set(Row, Readiness::NotPossible, L"processor-unsupported",
+            "The processor lacks hardware virtualization; no setting changes that.");
         return false;
     case Finding::FirmwareDisabled:
-    case Finding::FirmwareUnlocked:
-        Set(Row, Readiness::Needs, Result.Found == Finding::FirmwareDisabled ? L"firmware-disabled" : L"firmware-unlocked",
-            Result.Vmx ? "Turn on VT-x (\"Intel Virtualization Technology\") in firmware setup; \"korimath "
-                         "firmware-setup\" goes there."
-                       : "Turn on AMD-V (\"SVM Mode\") in firmware setup; \"korimath firmware-setup\" goes there.");
+    case Finding::FirmwareUnlocked: {
+        const wchar_t* blocker = Result.Found == Finding::FirmwareDisabled ? L"firmware-disabled" : L"firmware-unlocked";
+        Set(Row, Readiness::Needs, blocker,
+            AppleHardware(Facts.System)
+                ? "A Mac has no firmware setup for it: choose Windows as the startup disk (Boot Camp Control Panel > "
+                  "Startup Disk) and restart from there."
+            : Result.Vmx ? "Turn on VT-x (\"Intel Virtualization Technology\") in firmware setup; \"korimath "
+                           "firmware-setup\" goes there."
+                         : "Turn on AMD-V (\"SVM Mode\") in firmware setup; \"korimath firmware-setup\" goes there.");
         return false;
+    }
     case Finding::HiddenAfterBoot:
         Set(Row, Readiness::Needs, L"hidden-after-boot", "Restart Windows; something hid it after Windows started.");
         return false;
-    case Finding::HostDoesNotPass:
-        Set(Row, Readiness::Needs, L"host-does-not-pass-through",
-            "Turn on nested virtualization for this virtual machine on its host.");
+    case Finding::HostDoesNotPass: {
+        const HostStep step = NestingStep(Facts);
+        Set(Row, step.Offered ? Readiness::Needs : Readiness::NotPossible,
+            step.Offered ? L"host-does-not-pass-through" : L"host-offers-no-nesting", step.Text);
         return false;
+    }
     default:
         return true;
     }
 }
 
-// Windows' hypervisor is not running although the program needs it.
-void LaunchBlocker(ProgramRow& Row, const WindowsSide& Side)
+// DEP, which Windows reports (PF_NX_ENABLED): off in firmware when CPUID
+// hides NX too (IA32_MISC_ENABLE's XD disable), else by Windows' own switch.
+bool DepAllows(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result)
 {
-    const LaunchEvent& launch = Side.Launch;
-    if (launch.Found && launch.Id == LaunchDisabledEvent) {
-        Set(Row, Readiness::Needs, L"hypervisor-launch-disabled",
-            "The boot configuration keeps Microsoft's hypervisor from starting (event 5, \"Hyper-V launch aborted due "
-            "to auto-launch being disabled\"): from an elevated prompt, \"bcdedit /set hypervisorlaunchtype auto\", "
-            "then restart. An emulator's or an old VirtualBox's installer may have turned it off.");
-    } else if (launch.Found) {
-        Set(Row, Readiness::Needs, L"hypervisor-launch-failed", "Microsoft's hypervisor did not start; Windows logged "
-                                                                 "event ");
-        Row.Step.AppendNumber(launch.Id);
-        Row.Step.Append(": \"");
-        Row.Step.Append(launch.Text.View());
-        Row.Step.Append("\".");
+    if (Facts.Windows.NxEnabled || Result.Found == Finding::NotX64) {
+        return true;
+    }
+    const bool guest = Result.Found == Finding::HostPasses;
+    if (!Facts.Cpu.Nx && Facts.Cpu.SvmKnown) {
+        Set(Row, Readiness::Needs, L"nx-disabled-in-firmware",
+            guest ? "This virtual machine's host does not pass NX (XD) through: turn it on in its processor settings "
+                    "(VirtualBox: \"Enable PAE/NX\")."
+            : Result.Vmx ? "Turn on \"Execute Disable Bit\" (XD) in firmware setup; \"korimath firmware-setup\" goes "
+                           "there."
+                         : "Turn on \"NX Mode\" in firmware setup; \"korimath firmware-setup\" goes there.");
     } else {
-        Set(Row, Readiness::Needs, L"hypervisor-not-running",
-            "Microsoft's hypervisor is not running: restart Windows. If it still does not start, it was not asked to "
-            "or left no record: look at the \"hypervisorlaunchtype\" line of \"bcdedit /enum {current}\" (Off: "
-            "\"bcdedit /set hypervisorlaunchtype auto\", then restart).");
+        Set(Row, Readiness::Needs, L"nx-disabled-by-windows",
+            "Windows' own DEP is off (the boot configuration's nx setting): from an elevated prompt, \"bcdedit /set "
+            "{current} nx OptIn\", then restart.");
+    }
+    Row.Step.Append(NeedsDep);
+    return false;
+}
+
+void NotKnown(ProgramRow& Row, const WindowsSide& Side)
+{
+    Set(Row, Readiness::Unknown, L"features-not-read", "Not known: Windows' features were not read");
+    if (Side.FeaturesError == ErrorElevationRequired) {
+        Row.Step.Append("; run korimath elevated (as administrator) to read them.");
+    } else {
+        Row.Step.Append(" (error ");
+        Row.Step.AppendNumber(Side.FeaturesError);
+        Row.Step.Append(").");
     }
 }
 
-bool WindowsHypervisorRuns(const Verdict& Result)
+// Windows' hypervisor is not running although the row needs it.
+void LaunchBlocker(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result, const Requirement& What)
 {
-    return Result.Found == Finding::WindowsHypervisor || Result.Found == Finding::NestedRoot;
+    const WindowsSide& side = Facts.Side;
+    const bool off = side.HypervisorLaunch == LaunchSetting::Off || side.HypervisorLaunch == LaunchSetting::Absent;
+    const bool event5 = side.Launch.Found && side.Launch.Id == LaunchDisabledEvent;
+    if (off || event5) {
+        Set(Row, Readiness::Needs, L"hypervisor-launch-disabled",
+            side.HypervisorLaunch == LaunchSetting::Absent
+                ? "The boot configuration does not ask for Microsoft's hypervisor (no hypervisorlaunchtype in {current})"
+            : off ? "The boot configuration keeps Microsoft's hypervisor from starting (hypervisorlaunchtype Off)"
+                  : "The boot configuration keeps Microsoft's hypervisor from starting (event 5, \"Hyper-V launch "
+                    "aborted due to auto-launch being disabled\")");
+        Row.Step.Append(": from an elevated prompt, \"bcdedit /set hypervisorlaunchtype auto\", then restart. An "
+                        "emulator's or an old VirtualBox's installer may have turned it off.");
+    } else if (LaunchFailed(side.Launch)) {
+        Set(Row, Readiness::Needs, L"hypervisor-launch-failed", "Microsoft's hypervisor did not start; Windows logged "
+                                                                 "event ");
+        Row.Step.AppendNumber(side.Launch.Id);
+        Row.Step.Append(": \"");
+        Row.Step.Append(side.Launch.Text.View());
+        Row.Step.Append("\".");
+    } else if (side.State(What.Needs) == FeatureState::NotRead) {
+        NotKnown(Row, side);
+    } else if (Result.Found == Finding::HostPasses) {
+        Set(Row, Readiness::Needs, L"host-nesting-incomplete",
+            "Microsoft's hypervisor did not start although the host passes VT-x or AMD-V through: the host's nesting "
+            "does not give it all it needs (SLAT among it). ");
+        Row.Step.Append(NestingStep(Facts).Text);
+    } else {
+        Set(Row, Readiness::Needs, L"hypervisor-not-running", "Microsoft's hypervisor is not running although ");
+        Row.Step.Append(What.Feature);
+        Row.Step.Append(" is on: restart Windows.");
+    }
+}
+
+void FeatureStep(ProgramRow& Row, const Requirement& What, Edition On)
+{
+    const bool server = IsServer(On) && What.Needs == OptionalFeature::HyperV;
+    Set(Row, Readiness::Needs, L"feature-disabled", "Turn on ");
+    Row.Step.Append(What.Feature);
+    Row.Step.Append(server ? " (Server Manager's \"Add Roles and Features\", or from an elevated prompt \"dism "
+                             "/online /enable-feature /featurename:Microsoft-Hyper-V /all\")"
+                           : " (\"Turn Windows features on or off\", or from an elevated prompt \"dism /online "
+                             "/enable-feature /featurename:");
+    if (!server) {
+        Row.Step.Append(What.FeatureName);
+        Row.Step.Append(" /all\")");
+    }
+    Row.Step.Append(What.Needs == OptionalFeature::HypervisorPlatform
+                        ? ", then restart: these programs then run here through Windows' hypervisor."
+                        : ", then restart. It starts Microsoft's hypervisor at boot: programs with a hypervisor of "
+                          "their own then need their Windows Hypervisor Platform mode.");
 }
 
 void DecideOnWindowsHypervisor(ProgramRow& Row, const Requirement& What, const MachineFacts& Facts,
-                               const Verdict& Result, bool Whp)
+                               const Verdict& Result)
 {
+    const WindowsSide& side = Facts.Side;
+    const bool whp = What.Needs == OptionalFeature::HypervisorPlatform;
     if (Result.SlatMissing) {
-        Set(Row, Readiness::NotPossible, L"no-slat", "The processor lacks SLAT, which it needs.");
+        Set(Row, Readiness::NotPossible, L"no-slat", "The processor lacks SLAT (EPT, nested paging), which it needs.");
         return;
     }
-    const WindowsSide& side = Facts.Side;
-    if (Whp && side.Whp == Platform::Usable) {
+    if (!DepAllows(Row, Facts, Result)) {
+        return;
+    }
+    if (whp && side.Whp == Platform::Usable) {
         Set(Row, Readiness::Ready, nullptr, "");  // asked directly: nothing else counts
         return;
     }
-    const FeatureState state = side.Features[static_cast<unsigned>(What.Needs)];
-    const bool home = EditionOf(side.ProductType) == Edition::Home;
-    if ((state == FeatureState::Absent || state == FeatureState::NotRead) && home && What.NotOnHome) {
-        Set(Row, Readiness::NotPossible, L"edition-unsupported", "Home editions of Windows do not have ");
+    const Edition edition = EditionOf(side.ProductType);
+    const FeatureState state = side.State(What.Needs);
+    const bool unavailable = state == FeatureState::Absent || state == FeatureState::NotRead;
+    if (unavailable && ((edition == Edition::Home && What.NotOnHome) || (IsServer(edition) && What.NotOnServer))) {
+        Set(Row, Readiness::NotPossible, L"edition-unsupported", edition == Edition::Home
+                                                                     ? "Home editions of Windows do not have "
+                                                                     : "Windows Server does not have ");
         Row.Step.Append(What.Feature);
-        Row.Step.Append(": it needs Pro, Enterprise or Education.");
+        Row.Step.Append(": it is part of Windows 10 and 11 Pro, Enterprise and Education.");
         return;
     }
     if (state == FeatureState::Absent) {
         Set(Row, Readiness::NotPossible, L"feature-absent", "This Windows does not offer the feature ");
         Row.Step.Append(What.Feature);
         Row.Step.Append(".");
-        return;
-    }
-    if (state == FeatureState::Disabled || (Whp && state == FeatureState::NotRead && side.Whp == Platform::NotAvailable)) {
-        Set(Row, Readiness::Needs, L"feature-disabled", "Turn on ");
-        Row.Step.Append(What.Feature);
-        Row.Step.Append(" (\"Turn Windows features on or off\", or from an elevated prompt \"dism /online "
-                        "/enable-feature /featurename:");
-        Row.Step.Append(What.FeatureName);
-        Row.Step.Append(" /all\"), then restart. It starts Microsoft's hypervisor at boot: programs with a "
-                        "hypervisor of their own then need their Windows Hypervisor Platform mode.");
-        return;
-    }
-    if (state == FeatureState::RestartPending) {
+    } else if (state == FeatureState::Disabled || (whp && state == FeatureState::NotRead && side.Whp == Platform::NotAvailable)) {
+        FeatureStep(Row, What, edition);
+    } else if (state == FeatureState::RestartPending) {
         Set(Row, Readiness::Needs, L"restart-pending", "Restart Windows: a change to the feature waits for it.");
-        return;
-    }
-    const bool runs = WindowsHypervisorRuns(Result);
-    if (!Whp && runs && state == FeatureState::Enabled) {
+    } else if (Result.Found == Finding::NotX64) {
+        // Windows on Arm: its hypervisor is not seen from here, and its features decide.
+        state == FeatureState::Enabled ? Set(Row, Readiness::Ready, nullptr, "") : NotKnown(Row, side);
+    } else if (Result.Found != Finding::WindowsHypervisor && Result.Found != Finding::NestedRoot) {
+        LaunchBlocker(Row, Facts, Result, What);
+    } else if (state == FeatureState::Enabled && !whp) {
         Set(Row, Readiness::Ready, nullptr, "");
-    } else if (!runs) {
-        LaunchBlocker(Row, side);
-        if (state == FeatureState::NotRead) {
-            Row.Step.Append(" Run \"korimath run\" elevated to see which Windows features are on.");
-        }
+    } else if (state == FeatureState::NotRead) {
+        NotKnown(Row, side);
     } else {
-        Set(Row, Readiness::Unknown, nullptr, "Windows features were not read: run \"korimath run\" elevated.");
-    }
-}
-
-// What keeps Windows' hypervisor running, as far as this Windows says.
-void AppendWhatKeepsItRunning(FixedText<1024>& Step, const MachineFacts& Facts)
-{
-    const WindowsSide& side = Facts.Side;
-    Step.Append(" What keeps it running here:");
-    bool any = false;
-    const auto item = [&](bool Shown, std::string_view Name) {
-        if (Shown) {
-            Step.Append(any ? ", " : " ");
-            Step.Append(Name);
-            any = true;
-        }
-    };
-    item(Facts.Windows.MemoryIntegrityRunning || MemoryIntegrityConfigured(side.Security).Value, "memory integrity");
-    item(CredentialGuardConfigured(side.Security).Value, "Credential Guard");
-    item(VbsConfigured(side.Security).Value, "virtualization-based security");
-    for (unsigned i = 0; i < 4; ++i) {
-        item(side.Features[static_cast<unsigned>(Requirements[i].Needs)] == FeatureState::Enabled,
-             Requirements[i].Feature);
-    }
-    Step.Append(any ? "." : " not known (run \"korimath run\" elevated to read the features).");
-    if (VbsLocked(side.Security).Value) {
-        Step.Append(" Here they are locked in UEFI: a registry change alone does not turn them off (see Microsoft's "
-                    "\"Manage Credential Guard\" and memory integrity pages).");
+        Set(Row, Readiness::Needs, L"platform-not-usable", "The Windows Hypervisor Platform does not answer that it "
+                                                           "can create partitions although its feature is on: "
+                                                           "restart Windows.");
     }
 }
 
 void DecideOwnHypervisor(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result)
 {
-    if (Result.Found == Finding::NestedRoot) {
+    switch (Result.Found) {
+    case Finding::NotX64:
+        Set(Row, Readiness::NotPossible, L"not-x64", "Their hypervisors need an x64 processor; on Windows on Arm, "
+                                                     "Hyper-V, WSL 2 and the Windows Hypervisor Platform are the "
+                                                     "routes.");
+        return;
+    case Finding::NestedRoot:
         Set(Row, Readiness::NotPossible, L"windows-hypervisor-running",
-            "A nested root partition never gets the feature for a hypervisor of its own.");
-    } else if (Result.Found == Finding::WindowsHypervisor) {
-        Set(Row, Readiness::Needs, L"windows-hypervisor-running",
-            "Windows' own hypervisor holds it. Switch such a program to its Windows Hypervisor Platform mode, which "
-            "keeps every protection. Otherwise turn off everything that starts that hypervisor and restart, at a "
-            "cost: turning off memory integrity or Credential Guard lowers this machine's protection.");
-        AppendWhatKeepsItRunning(Row.Step, Facts);
-    } else if (Result.Found == Finding::InUse) {
+            "A nested root partition never gets the feature for a hypervisor of its own; use their Windows "
+            "Hypervisor Platform mode.");
+        return;
+    case Finding::WindowsHypervisor:
+        Set(Row, Readiness::Needs, L"windows-hypervisor-running", "");
+        AppendKeepers(Row.Step, Facts);
+        break;
+    case Finding::InUse:
         Set(Row, Readiness::Needs, L"other-hypervisor-running",
             "Another hypervisor uses VT-x now: close VMware, VirtualBox or the Android emulator first.");
-    } else {
+        break;
+    default:
         Set(Row, Readiness::Ready, nullptr, "");
     }
+    // Intel's HAXM repository: no longer developed (2023); the Android Emulator's documentation names AEHD and
+    // the Windows Hypervisor Platform instead.
+    Row.Step.Append(Row.Step.Length != 0 ? " " : "");
+    Row.Step.Append(Intel(Facts) ? "Intel HAXM is no longer developed: the Android Emulator uses the Windows "
+                                   "Hypervisor Platform or its own hypervisor driver (AEHD) instead."
+                                 : "Intel HAXM runs on Intel processors only: here the Android Emulator uses the "
+                                   "Windows Hypervisor Platform or its own hypervisor driver (AEHD).");
 }
 
 }  // namespace
@@ -197,14 +265,13 @@ WhatRuns DecideWhatRuns(const MachineFacts& Facts, const Verdict& Result)
     WhatRuns runs;
     for (unsigned i = 0; i < ProgramCount; ++i) {
         ProgramRow& row = runs.Rows[i];
-        if (!HardwareAllows(row, Result)) {
+        if (!HardwareAllows(row, Facts, Result)) {
             continue;
         }
-        const auto which = static_cast<Program>(i);
-        if (which == Program::OwnHypervisorPrograms) {
+        if (static_cast<Program>(i) == Program::OwnHypervisorPrograms) {
             DecideOwnHypervisor(row, Facts, Result);
         } else {
-            DecideOnWindowsHypervisor(row, Requirements[i], Facts, Result, which == Program::WhpPrograms);
+            DecideOnWindowsHypervisor(row, Requirements[i], Facts, Result);
         }
     }
     if (Result.Found == Finding::HostPasses || Result.Found == Finding::HostDoesNotPass) {
@@ -220,30 +287,40 @@ WhatRuns DecideWhatRuns(const MachineFacts& Facts, const Verdict& Result)
     return runs;
 }
 
-const wchar_t* Blocker(const Verdict& Result)
+const wchar_t* Blocker(const MachineFacts& Facts, const Verdict& Result)
 {
     ProgramRow row;
-    return HardwareAllows(row, Result) ? nullptr : row.Blocker;
+    return Result.Found == Finding::NotX64 ? L"not-x64" : HardwareAllows(row, Facts, Result) ? nullptr : row.Blocker;
 }
 
-FixedText<1024> CheckLine(const Verdict& Result)
+int CheckExitCode(const MachineFacts& Facts, const Verdict& Result)
+{
+    return Blocker(Facts, Result) == nullptr ? ExitDone : ExitNotReady;
+}
+
+FixedText<2048> CheckLine(const MachineFacts& Facts, const Verdict& Result)
 {
     ProgramRow row;
-    FixedText<1024> line;
+    FixedText<2048> line;
     line.Append(Result.Id);
-    if (HardwareAllows(row, Result)) {
+    if (Result.Found == Finding::NotX64) {
+        line.Append(": not ready (not-x64): korimath checks x64 processors only.");
+    } else if (HardwareAllows(row, Facts, Result)) {
         line.Append(": ready");
-        return line;
+    } else {
+        line.Append(": not ready (");
+        line.Append(row.Blocker);
+        line.Append("): ");
+        line.Append(row.Step.View());
     }
-    line.Append(": not ready (");
-    line.Append(row.Blocker);
-    line.Append("): ");
-    line.Append(row.Step.View());
     return line;
 }
 
-std::string_view ProgramName(Program Which)
+std::string_view ProgramName(Program Which, const MachineFacts& Facts)
 {
+    if (Which == Program::OwnHypervisorPrograms && !Intel(Facts)) {
+        return "Programs with a hypervisor of their own (VirtualBox's own engine, older VMware)";
+    }
     return Requirements[static_cast<unsigned>(Which)].Name;
 }
 

@@ -13,8 +13,8 @@ enum class Readiness { Unknown, Ready, Needs, NotPossible };
 
 struct ProgramRow {
     Readiness State = Readiness::Unknown;
-    const wchar_t* Blocker = nullptr;  // a stable id; nullptr when ready or unknown
-    FixedText<1024> Step;              // the one next step and what it costs
+    const wchar_t* Blocker = nullptr;  // a stable id; nullptr only when ready
+    FixedText<2048> Step;              // the one next step and what it costs
 };
 
 struct WhatRuns {
@@ -28,12 +28,18 @@ WhatRuns DecideWhatRuns(const MachineFacts& Facts, const Verdict& Result);
 // bare metal, passed through to a guest, or in use by Windows' own
 // hypervisor): nullptr when it is, else the one stable id of what stops it:
 // "firmware-disabled", "firmware-unlocked", "processor-unsupported",
-// "hidden-after-boot", "host-does-not-pass-through" or "not-x64".
-const wchar_t* Blocker(const Verdict& Result);
+// "hidden-after-boot", "host-does-not-pass-through",
+// "host-offers-no-nesting" or "not-x64".
+const wchar_t* Blocker(const MachineFacts& Facts, const Verdict& Result);
+
+// korimath check's exit code: ExitDone when Blocker finds nothing (the JSON's
+// "ready": true), else ExitNotReady.
+int CheckExitCode(const MachineFacts& Facts, const Verdict& Result);
 
 // korimath check's one short line: "<verdict id>: ready", or
 // "<verdict id>: not ready (<blocker>): <what to do>".
-FixedText<1024> CheckLine(const Verdict& Result);
+FixedText<2048> CheckLine(const MachineFacts& Facts, const Verdict& Result);
 
-std::string_view ProgramName(Program Which);  // "Hyper-V", "WSL 2", ...
-const wchar_t* ProgramKey(Program Which);     // "hyper_v", "wsl2", ... for the JSON fields
+// "Hyper-V", "WSL 2", ...; the last row names Intel HAXM only on Intel processors.
+std::string_view ProgramName(Program Which, const MachineFacts& Facts);
+const wchar_t* ProgramKey(Program Which);  // "hyper_v", "wsl2", ... for the JSON fields

@@ -2,23 +2,37 @@
 
 namespace {
 
-// winnt.h, PRODUCT_*: GetProductInfo (Microsoft Learn).
-struct Product {
-    unsigned long Type;
+// Every PRODUCT_* value of GetProductInfo's table (Microsoft Learn,
+// GetProductInfo; winnt.h for G, GN and Pro Education N), by the edition it
+// is. Business and Ultimate predate Windows 10 and its Hyper-V: other.
+struct Products {
     Edition Is;
+    unsigned short Types[20];
 };
-constexpr Product Products[] = {
-    {0x65, Edition::Home},       {0x62, Edition::Home},       {0x63, Edition::Home},  // CORE, _N, _COUNTRYSPECIFIC
-    {0x64, Edition::Home},                                                            // CORE_SINGLELANGUAGE
-    {0x30, Edition::Pro},        {0x31, Edition::Pro},        {0xA1, Edition::Pro},   // PROFESSIONAL, _N, PRO_WORKSTATION
-    {0xA2, Edition::Pro},        {0xA4, Edition::Pro},        {0xA5, Edition::Pro},   // ..._N, PRO_FOR_EDUCATION, _N
-    {0x04, Edition::Enterprise}, {0x1B, Edition::Enterprise}, {0x48, Edition::Enterprise},  // _N, _EVALUATION
-    {0x7D, Edition::Enterprise}, {0x7E, Edition::Enterprise}, {0xAB, Edition::Enterprise},  // _S (LTSC), _S_N, _G
-    {0x79, Edition::Education},  {0x7A, Edition::Education},
-    {0x07, Edition::Server},     {0x08, Edition::Server},     {0x0C, Edition::Server},  // STANDARD, DATACENTER, _CORE
-    {0x0D, Edition::Server},     {0x4F, Edition::Server},     {0x50, Edition::Server},  // _CORE, _EVALUATION
-    {0x91, Edition::Server},     {0x92, Edition::Server},     // DATACENTER_A_SERVER_CORE, STANDARD_A_SERVER_CORE
+constexpr Products Editions[] = {
+    {Edition::Home, {0x02, 0x03, 0x05, 0x0B, 0x1A, 0x2F, 0x42, 0x43, 0x44, 0x62, 0x63, 0x64, 0x65}},
+    {Edition::Pro, {0x30, 0x31, 0x45, 0x67, 0xA1, 0xA2, 0xA4, 0xA5}},
+    // ..., _EVALUATION, _N_EVALUATION, _S (LTSC), _S_N, _S_EVALUATION, _S_N_EVALUATION, _G, _GN,
+    // SERVERRDSH (multi-session), IOTENTERPRISE, IOTENTERPRISE_S (IoT Enterprise LTSC)
+    {Edition::Enterprise, {0x04, 0x1B, 0x46, 0x48, 0x54, 0x7D, 0x7E, 0x81, 0x82, 0xAB, 0xAC, 0xAF, 0xBC, 0xBF}},
+    {Edition::Education, {0x79, 0x7A}},
+    {Edition::Server, {0x07, 0x08, 0x09, 0x0A, 0x0C, 0x0D, 0x0E, 0x0F, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18,
+                       0x19, 0x1D, 0x1E, 0x1F}},
+    {Edition::Server, {0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2B, 0x2C, 0x2D, 0x2E, 0x32, 0x33,
+                       0x34, 0x35, 0x36, 0x37}},
+    {Edition::Server, {0x38, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x4C, 0x4D, 0x4F, 0x50, 0x5F, 0x60, 0x91, 0x92}},
+    {Edition::HyperVServer, {0x2A}},
 };
+
+bool On(const Setting& Value, unsigned long A, unsigned long B = 0)
+{
+    return Value.Present && (Value.Value == A || (B != 0 && Value.Value == B));
+}
+
+unsigned long Bit(SecurityService Service)
+{
+    return 1UL << static_cast<unsigned>(Service);
+}
 
 }  // namespace
 
@@ -27,9 +41,11 @@ Edition EditionOf(unsigned long ProductType)
     if (ProductType == 0) {
         return Edition::Unknown;
     }
-    for (const Product& product : Products) {
-        if (product.Type == ProductType) {
-            return product.Is;
+    for (const Products& products : Editions) {
+        for (const unsigned short type : products.Types) {
+            if (type != 0 && type == ProductType) {
+                return products.Is;
+            }
         }
     }
     return Edition::Other;
@@ -37,7 +53,8 @@ Edition EditionOf(unsigned long ProductType)
 
 const wchar_t* EditionName(Edition Which)
 {
-    constexpr const wchar_t* names[] = {nullptr, L"home", L"pro", L"enterprise", L"education", L"server", L"other"};
+    constexpr const wchar_t* names[] = {nullptr,     L"home",   L"pro",           L"enterprise",
+                                        L"education", L"server", L"hyper-v-server", L"other"};
     return names[static_cast<unsigned>(Which)];
 }
 
@@ -62,34 +79,69 @@ const wchar_t* FeatureStateName(FeatureState State)
 
 Tri VbsConfigured(const Vbs& Security)
 {
-    return {Security.Enabled.Present, Security.Enabled.Present && Security.Enabled.Value == 1};
+    if (Security.StatusRead) {
+        return {true, Security.Status != 0};
+    }
+    const Setting& value = Security.PolicyEnabled.Present ? Security.PolicyEnabled : Security.Enabled;
+    return {value.Present, On(value, 1)};
 }
 
 Tri CredentialGuardConfigured(const Vbs& Security)
 {
-    const unsigned long flags = Security.LsaCfgFlags.Value;
-    return {Security.LsaCfgFlags.Present, Security.LsaCfgFlags.Present && (flags == 1 || flags == 2)};
+    if (Security.StatusRead) {
+        return {true, (Security.Configured & Bit(SecurityService::CredentialGuard)) != 0};
+    }
+    const Setting& flags = Security.PolicyLsaCfgFlags.Present ? Security.PolicyLsaCfgFlags : Security.LsaCfgFlags;
+    return {flags.Present, On(flags, 1, 2)};
 }
 
 Tri MemoryIntegrityConfigured(const Vbs& Security)
 {
-    return {Security.HvciEnabled.Present, Security.HvciEnabled.Present && Security.HvciEnabled.Value == 1};
+    if (Security.StatusRead) {
+        return {true, (Security.Configured & Bit(SecurityService::MemoryIntegrity)) != 0};
+    }
+    if (Security.PolicyHvci.Present) {
+        return {true, On(Security.PolicyHvci, 1, 2)};
+    }
+    return {Security.HvciEnabled.Present, On(Security.HvciEnabled, 1)};
 }
 
 Tri VbsLocked(const Vbs& Security)
 {
-    const bool locked = (Security.Locked.Present && Security.Locked.Value == 1) ||
-                        (Security.HvciLocked.Present && Security.HvciLocked.Value == 1) ||
-                        (Security.LsaCfgFlags.Present && Security.LsaCfgFlags.Value == 1);
-    const bool known = Security.Locked.Present || Security.HvciLocked.Present || Security.LsaCfgFlags.Present;
+    const bool locked = On(Security.Locked, 1) || On(Security.HvciLocked, 1) || On(Security.LsaCfgFlags, 1) ||
+                        On(Security.PolicyHvci, 1) || On(Security.PolicyLsaCfgFlags, 1);
+    const bool known = Security.Locked.Present || Security.HvciLocked.Present || Security.LsaCfgFlags.Present ||
+                       Security.PolicyHvci.Present || Security.PolicyLsaCfgFlags.Present;
     return {known, locked};
+}
+
+Tri VbsRunning(const Vbs& Security)
+{
+    return {Security.StatusRead, Security.StatusRead && Security.Status == 2};
+}
+
+Tri ServiceRunning(const Vbs& Security, SecurityService Service)
+{
+    return {Security.StatusRead, (Security.Running & Bit(Service)) != 0};
+}
+
+bool SetByPolicy(const Vbs& Security)
+{
+    return On(Security.PolicyEnabled, 1) || On(Security.PolicyHvci, 1, 2) || On(Security.PolicyLsaCfgFlags, 1, 2);
+}
+
+const wchar_t* LaunchSettingName(LaunchSetting Setting)
+{
+    constexpr const wchar_t* names[] = {nullptr, L"absent", L"off", L"auto", L"other"};
+    return names[static_cast<unsigned>(Setting)];
 }
 
 bool SomethingStartsTheHypervisor(const WindowsSide& Side)
 {
     for (const OptionalFeature feature : {OptionalFeature::HyperV, OptionalFeature::VirtualMachinePlatform,
-                                          OptionalFeature::HypervisorPlatform, OptionalFeature::Sandbox}) {
-        if (Side.Features[static_cast<unsigned>(feature)] == FeatureState::Enabled) {
+                                          OptionalFeature::HypervisorPlatform, OptionalFeature::Sandbox,
+                                          OptionalFeature::ApplicationGuard}) {
+        if (Side.State(feature) == FeatureState::Enabled) {
             return true;
         }
     }
@@ -100,7 +152,7 @@ bool SomethingStartsTheHypervisor(const WindowsSide& Side)
 
 bool ShouldReadLaunchEvents(const WindowsSide& Side, bool HypervisorRuns)
 {
-    const bool unknown = Side.Features[static_cast<unsigned>(OptionalFeature::HyperV)] == FeatureState::NotRead;
+    const bool unknown = Side.State(OptionalFeature::HyperV) == FeatureState::NotRead;
     return !HypervisorRuns && (unknown || SomethingStartsTheHypervisor(Side));
 }
 
@@ -112,4 +164,9 @@ FixedText<256> LaunchEventQuery(unsigned long long BootTime)
     query.Append(Iso8601(BootTime).View());
     query.Append("']]]");
     return query;
+}
+
+bool LaunchFailed(const LaunchEvent& Launch)
+{
+    return Launch.Found && (Launch.Id == LaunchDisabledEvent || (Launch.Level >= 1 && Launch.Level <= 2));
 }

@@ -3,6 +3,7 @@
 namespace {
 
 // winnt.h; IsProcessorFeaturePresent (Microsoft Learn, processthreadsapi.h).
+constexpr unsigned long PfNxEnabled = 12;
 constexpr unsigned long PfSecondLevelAddressTranslation = 20;
 constexpr unsigned long PfVirtFirmwareEnabled = 21;
 // SYSTEM_CODEINTEGRITY_INFORMATION's CODEINTEGRITY_OPTION_HVCI_KMCI_ENABLED:
@@ -16,6 +17,7 @@ WindowsView DecideWindowsView(bool HypervisorPresent, ProcessorFeatureQuery Quer
 {
     WindowsView view;
     view.Meaningful = !HypervisorPresent;
+    view.NxEnabled = Query(PfNxEnabled);
     if (view.Meaningful) {
         view.FirmwareEnabled = Query(PfVirtFirmwareEnabled);
         view.Slat = Query(PfSecondLevelAddressTranslation);

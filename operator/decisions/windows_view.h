@@ -7,6 +7,7 @@ struct WindowsView {
     bool Meaningful = false;       // no hypervisor reported by CPUID
     bool FirmwareEnabled = false;  // PF_VIRT_FIRMWARE_ENABLED
     bool Slat = false;             // PF_SECOND_LEVEL_ADDRESS_TRANSLATION
+    bool NxEnabled = true;         // PF_NX_ENABLED: data execution prevention is on, meaningful always
     bool MemoryIntegrityKnown = false;
     bool MemoryIntegrityRunning = false;  // CODEINTEGRITY_OPTION_HVCI_KMCI_ENABLED
 };

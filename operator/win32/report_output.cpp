@@ -196,7 +196,7 @@ int PrintReport(const Output& To)
     WriteOut(L"):\n  ");
     WriteUntrusted(verdict.Text.View());
     WriteOut(L"\n");
-    PrintWhatRuns(DecideWhatRuns(facts, verdict));
+    PrintWhatRuns(facts, DecideWhatRuns(facts, verdict));
     return facts.Values.Written() ? ExitDone : ExitNoReport;
 }
 
@@ -216,12 +216,12 @@ int Check(Output& To)
     // The one line needs only the verdict; the object carries Windows' side too.
     const MachineFacts facts = GatherFacts(To.Driver, To.Json);
     const Verdict verdict = DecideVerdict(facts);
-    const int code = Blocker(verdict) == nullptr ? ExitDone : ExitNotReady;
+    const int code = CheckExitCode(facts, verdict);
     if (To.Json) {
         WriteJson(To, facts, verdict, code);
         To.JsonPrinted = true;
     } else {
-        WriteUntrusted(CheckLine(verdict).View());
+        WriteUntrusted(CheckLine(facts, verdict).View());
         WriteOut(L"\n");
     }
     return code;

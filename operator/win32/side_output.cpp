@@ -11,7 +11,7 @@ constexpr std::wstring_view FeatureLabels[OptionalFeatureCount] = {
 
 std::wstring_view Said(Tri Value, std::wstring_view Yes, std::wstring_view No)
 {
-    return !Value.Known ? std::wstring_view(L"not set") : Value.Value ? Yes : No;
+    return !Value.Known ? std::wstring_view(L"not known") : Value.Value ? Yes : No;
 }
 
 }  // namespace
@@ -48,12 +48,16 @@ void PrintWindowsSide(const MachineFacts& Facts)
     PrintLine(L"platform", {L"Windows Hypervisor Platform ", side.Whp == Platform::Usable    ? L"usable"
                                                              : side.Whp == Platform::NotUsable ? L"not usable"
                                                                                                : L"not available"});
+    const wchar_t* setting = LaunchSettingName(side.HypervisorLaunch);
+    PrintLine(L"boot", {L"hypervisorlaunchtype ", setting != nullptr ? setting : L"not read",
+                        setting == nullptr && side.FeaturesError == ErrorElevationRequired ? L" (not elevated)" : L""});
     const Vbs& security = side.Security;
     PrintLine(L"VBS", {L"configured: ", Said(VbsConfigured(security), L"yes", L"no"), L", running: ",
-                       !security.RunningKnown ? L"not available" : security.Running ? L"yes" : L"no",
-                       L", UEFI lock: ", Said(VbsLocked(security), L"yes", L"no")});
+                       Said(VbsRunning(security), L"yes", L"no"), L", UEFI lock: ", Said(VbsLocked(security), L"yes", L"no"),
+                       SetByPolicy(security) ? L", set by policy" : L""});
     PrintLine(L"", {L"Credential Guard configured: ", Said(CredentialGuardConfigured(security), L"yes", L"no"),
-                    L", memory integrity configured: ", Said(MemoryIntegrityConfigured(security), L"yes", L"no")});
+                    L", running: ", Said(ServiceRunning(security, SecurityService::CredentialGuard), L"yes", L"no"),
+                    L"; memory integrity configured: ", Said(MemoryIntegrityConfigured(security), L"yes", L"no")});
     const LaunchEvent& launch = side.Launch;
     if (launch.Found) {
         FixedText<16> id;
@@ -64,7 +68,7 @@ void PrintWindowsSide(const MachineFacts& Facts)
     }
 }
 
-void PrintWhatRuns(const WhatRuns& Runs)
+void PrintWhatRuns(const MachineFacts& Facts, const WhatRuns& Runs)
 {
     WriteOut(L"What runs here:\n");
     if (Runs.HostNote.Length != 0) {
@@ -75,20 +79,21 @@ void PrintWhatRuns(const WhatRuns& Runs)
     for (unsigned i = 0; i < ProgramCount; ++i) {
         const ProgramRow& row = Runs.Rows[i];
         FixedText<256> name;
-        name.Append(ProgramName(static_cast<Program>(i)));
+        name.Append(ProgramName(static_cast<Program>(i), Facts));
         WriteOut(L"  ");
         WriteOut(name.View());
         WriteOut(row.State == Readiness::Ready         ? L": ready"
                  : row.State == Readiness::Needs       ? L": needs attention ("
                  : row.State == Readiness::NotPossible ? L": not possible here ("
-                                                       : L": not known");
+                                                       : L": not known (");
         if (row.Blocker != nullptr) {
             WriteOut(row.Blocker);
             WriteOut(L")");
         }
+        const bool repeated = i != 0 && row.Step.View() == Runs.Rows[i - 1].Step.View();
         if (row.Step.Length != 0) {
             WriteOut(L". ");
-            WriteUntrusted(row.Step.View());
+            repeated ? WriteOut(L"The same step as above.") : WriteUntrusted(row.Step.View());
         }
         WriteOut(L"\n");
     }

@@ -7,4 +7,4 @@
 void PrintLine(std::wstring_view Name, std::initializer_list<std::wstring_view> Parts);
 
 void PrintWindowsSide(const MachineFacts& Facts);
-void PrintWhatRuns(const WhatRuns& Runs);
+void PrintWhatRuns(const MachineFacts& Facts, const WhatRuns& Runs);

@@ -4,6 +4,7 @@
 #include "operator/win32/dism_features.h"
 #include "operator/win32/launch_events.h"
 #include "operator/win32/system_library.h"
+#include "operator/win32/wmi_readers.h"
 
 namespace {
 
@@ -59,9 +60,11 @@ WindowsSide ReadWindowsSide(bool Elevated)
     WindowsSide side;
     DWORD product = 0;
     side.ProductType = GetProductInfo(10, 0, 0, 0, &product) ? product : 0;
+    const ComApi com = WindowsCom();
     if (Elevated) {
         const SystemLibrary dism(L"dismapi.dll");
         ReadFeatures(LoadDismApi(dism), side);
+        ReadLaunchSetting(com, side);
     } else {
         side.FeaturesError = ErrorElevationRequired;
     }
@@ -69,5 +72,6 @@ WindowsSide ReadWindowsSide(bool Elevated)
     const SystemLibrary platform(L"winhvplatform.dll");
     side.Whp = ReadPlatform(PlatformApi{platform.Find<GetCapability>("WHvGetCapability")});
     ReadVbsSettings(RegistryApi{RegGetValueW}, side.Security);
+    ReadDeviceGuard(com, side.Security);
     return side;
 }

@@ -110,10 +110,12 @@ TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
         L"SVM_NP", L"VM_CR", L"hypervisor_present", L"hypervisor_vendor", L"hypervisor_name",
         L"hypervisor_root_partition", L"memory_integrity_running", L"windows_virtualization_firmware_enabled",
         L"windows_slat", L"system_manufacturer", L"system_product", L"cpuid_vmx", L"cpuid_smx", L"cpuid_svm",
-        L"cpuid_nested_paging", L"driver_loaded", L"ready", L"blocker", L"verdict", L"verdict_text",
-        L"verdict_refined_by_driver", L"windows_edition", L"feature_hyper_v", L"feature_virtual_machine_platform",
-        L"feature_hypervisor_platform", L"feature_sandbox", L"feature_wsl", L"feature_application_guard", L"whp_usable",
-        L"vbs_configured", L"vbs_running", L"vbs_locked", L"credential_guard_configured", L"memory_integrity_configured",
+        L"cpuid_nested_paging", L"cpuid_nx", L"nx_enabled", L"driver_loaded", L"ready", L"blocker", L"verdict",
+        L"verdict_text", L"verdict_refined_by_driver", L"windows_edition", L"feature_hyper_v",
+        L"feature_virtual_machine_platform", L"feature_hypervisor_platform", L"feature_sandbox", L"feature_wsl",
+        L"feature_application_guard", L"whp_usable", L"hypervisor_launch_type", L"vbs_configured", L"vbs_running",
+        L"vbs_status", L"vbs_locked", L"credential_guard_configured", L"credential_guard_running",
+        L"memory_integrity_configured", L"vbs_policy", L"memory_integrity_policy", L"credential_guard_policy",
         L"hypervisor_launch_event", L"hypervisor_launch_text", L"ready_hyper_v", L"blocker_hyper_v", L"ready_wsl2",
         L"blocker_wsl2", L"ready_sandbox", L"blocker_sandbox", L"ready_whp_programs", L"blocker_whp_programs",
         L"ready_own_hypervisor_programs", L"blocker_own_hypervisor_programs", L"exit_code", L"error", L"error_text"};
@@ -122,10 +124,13 @@ TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
          {L"{\"report\":false,\"report_written\":null,\"report_this_boot\":null,",
           L"\"hypervisor_vendor\":\"Microsoft Hv\",\"hypervisor_name\":\"KVM (with Hyper-V enlightenments)\",",
           L"\"memory_integrity_running\":false,\"windows_virtualization_firmware_enabled\":null,\"windows_slat\":null,",
-          L"\"system_product\":\"\",\"cpuid_vmx\":1,\"cpuid_smx\":0,\"cpuid_svm\":null,\"cpuid_nested_paging\":null,",
+          L"\"system_product\":\"\",\"cpuid_vmx\":1,\"cpuid_smx\":0,\"cpuid_svm\":null,\"cpuid_nested_paging\":null,"
+          L"\"cpuid_nx\":null,\"nx_enabled\":true,",
           L"\"driver_loaded\":false,\"ready\":false,\"blocker\":\"host-does-not-pass-through\",",
           L"\"verdict_text\":\"line\\u000aone\\u0001\",\"verdict_refined_by_driver\":false,",
           L"\"windows_edition\":null,\"feature_hyper_v\":null,",
+          L"\"hypervisor_launch_type\":null,\"vbs_configured\":null,\"vbs_running\":null,\"vbs_status\":null,",
+          L"\"vbs_policy\":null,\"memory_integrity_policy\":null,\"credential_guard_policy\":null,",
           L"\"ready_own_hypervisor_programs\":false,\"blocker_own_hypervisor_programs\":\"host-does-not-pass-through\",",
           L"\"exit_code\":7,\"error\":577,\"error_text\":\"start refused: \\\"x\\\\y\\\"\"}\n"}) {
         EXPECT_TRUE(Has(json, field)) << std::string(field, field + std::wcslen(field));
@@ -159,6 +164,8 @@ TEST(JsonReport, AReportAndWindowsView)
     facts.Side.ProductType = 0x30;
     facts.Side.Launch.Found = true;
     facts.Side.Launch.Id = 5;
+    facts.Side.HypervisorLaunch = LaunchSetting::Off;
+    facts.Side.Security = Vbs{{}, {}, {}, {}, {}, {}, {true, 2}, {}, true, 0, 2, 6, 2};
     Verdict ready;
     ready.Found = Finding::Enabled;
     Outcome refused{2, true, false, 0, {}};
@@ -168,7 +175,10 @@ TEST(JsonReport, AReportAndWindowsView)
          {L"\"report_written\":\"2026-12-07T06:15:45Z\"", L"\"report_this_boot\":true",
           L"\"windows_virtualization_firmware_enabled\":true", L"\"windows_slat\":false",
           L"\"hypervisor_vendor\":null", L"\"hypervisor_name\":null", L"\"error\":null", L"\"error_text\":\"usage\"",
-          L"\"driver_loaded\":null", L"\"ready\":true,\"blocker\":null", L"\"windows_edition\":\"pro\"",
+          L"\"driver_loaded\":null", L"\"ready\":true,\"blocker\":\"none\"", L"\"windows_edition\":\"pro\"",
+          L"\"hypervisor_launch_type\":\"off\",\"vbs_configured\":true,\"vbs_running\":true,\"vbs_status\":2,",
+          L"\"credential_guard_configured\":true,\"credential_guard_running\":true,\"memory_integrity_configured\":true,"
+          L"\"vbs_policy\":null,\"memory_integrity_policy\":2,\"credential_guard_policy\":null,",
           L"\"hypervisor_launch_event\":5,\"hypervisor_launch_text\":\"\""}) {
         EXPECT_TRUE(Has(json, field)) << std::string(field, field + std::wcslen(field));
     }

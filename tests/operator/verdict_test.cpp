@@ -139,6 +139,7 @@ struct Row {
     Report Written;        // what the driver writes here (none: no report)
     std::wstring Id;       // from user mode alone, and with the driver refused
     std::wstring Refined;  // with the driver's report; empty: the same id, nothing refined
+    std::wstring Blocker;  // what stops it, for fleets' one boolean; empty: ready
     std::vector<std::wstring> Says;    // in this order in the refined text; "^..." must begin it
     std::vector<std::wstring> Denies;  // in neither text
 };
@@ -147,91 +148,117 @@ const HypervisorFacts BareMetal = Hypervisor(nullptr);
 const Processor IntelVmx{L"GenuineIntel", true, false}, IntelNoVmx{L"GenuineIntel", false, false};
 const Processor Zen{L"AuthenticAMD", false, true, true, 0x19}, ZenNoNp{L"AuthenticAMD", false, true, false, 0x19};
 const Processor ZenHidden{L"AuthenticAMD", false, false, false, 0x19};
+const std::wstring Firmware = L"firmware-disabled", NoNesting = L"host-does-not-pass-through";
 
 std::vector<Row> Rows()
 {
     const HypervisorFacts root = Hypervisor("Microsoft Hv", Root);
     const auto integrityOn = [](MachineFacts& Facts) { Facts.Windows.MemoryIntegrityRunning = true; };
+    const std::wstring qemu = L"Standard PC (Q35 + ICH9, 2009)";
     return {
-        {"intel enabled, SLAT", On(IntelVmx, BareMetal), Intel(1), L"vmx-enabled", L"",
+        {"intel enabled, SLAT", On(IntelVmx, BareMetal), Intel(1), L"vmx-enabled", L"", L"",
          {L"^VT-x is enabled by firmware", L"[CPU_VT=1, BIOSLock=1, VMInSMX=0, VMOutSideSMX=1]", L"SLAT (EPT) is present",
           L"[PF_SECOND_LEVEL_ADDRESS_TRANSLATION=1]"},
          {L"disagrees", L"missing", L"set aside"}},
-        {"intel enabled, no SLAT", On(IntelVmx, BareMetal, true, false), Intel(1), L"vmx-enabled", L"",
+        {"intel enabled, no SLAT", On(IntelVmx, BareMetal, true, false), Intel(1), L"vmx-enabled", L"", L"",
          {L"SLAT (EPT) is missing: Hyper-V, WSL 2, Windows Sandbox and memory integrity all need it"}, {}},
         {"intel disabled in firmware", On(IntelVmx, BareMetal, false), Intel(1, 1, 0), L"vmx-disabled-in-firmware", L"",
+         Firmware,
          {L"\"Intel Virtualization Technology\"", L"Vanderpool", L"VT-d is a different switch",
-          L"shut down fully and start again", L"Intel SDM Vol. 3, IA32_FEATURE_CONTROL", L"\"korimath firmware-setup\"",
+          L"shut down fully and start again: only a power-up reset clears", L"a restart is not enough",
+          L"Fast Startup resumes the old kernel session", L"\"shutdown /s /t 0\"", L"\"korimath firmware-setup\"",
           L"VMOutSideSMX=0]"},
-         {L"disagrees"}},
+         {L"disagrees", L"CR4.VMXE is set"}},
         {"intel disabled, Windows saw it enabled at boot", On(IntelVmx, BareMetal, true), Intel(1, 1, 0),
-         L"vmx-enabled", L"vmx-disabled-in-firmware", {L"disagrees: it reports virtualization enabled"}, {}},
+         L"vmx-enabled", L"vmx-disabled-in-firmware", Firmware, {L"disagrees: it reports virtualization enabled"}, {}},
         {"intel unlocked", On(IntelVmx, BareMetal, false), Intel(1, 0, 0), L"vmx-disabled-in-firmware", L"vmx-unlocked",
+         L"firmware-unlocked",
          {L"VMXON faults until software sets its lock and enable bits", L"others refuse to start", L"sure fix",
-          L"[CPU_VT=1, BIOSLock=0]"},
+          L"[CPU_VT=1, BIOSLock=0, CR4_VMXE=0]"},
          {}},
         {"intel TXT only", On(IntelVmx, BareMetal, false), Intel(1, 1, 0, 1), L"vmx-disabled-in-firmware",
-         L"vmx-txt-only", {L"only inside SMX", L"TXT", L"VMInSMX=1, VMOutSideSMX=0]"}, {}},
+         L"vmx-txt-only", Firmware, {L"only inside SMX", L"TXT", L"VMInSMX=1, VMOutSideSMX=0]"}, {}},
+        {"intel TXT and outside SMX", On(IntelVmx, BareMetal), Intel(1, 1, 1, 1), L"vmx-enabled", L"", L"",
+         {L"VMInSMX=1, VMOutSideSMX=1]"}, {L"only inside SMX"}},
         {"intel in use by another hypervisor", On(IntelVmx, BareMetal), Intel(1, 1, 1, 0, 1), L"vmx-enabled",
-         L"vmx-in-use", {L"already uses it", L"[CPU_VT=1, CR4_VMXE=1]"}, {}},
+         L"vmx-in-use", L"", {L"already uses it", L"[CPU_VT=1, BIOSLock=1, VMOutSideSMX=1, CR4_VMXE=1]"}, {}},
+        {"CR4.VMXE set, VMXON not allowed", On(IntelVmx, BareMetal, false), Intel(1, 1, 0, 0, 1),
+         L"vmx-disabled-in-firmware", L"", Firmware,
+         {L"^VT-x is disabled", L"CR4.VMXE is set, but IA32_FEATURE_CONTROL allows no VMXON outside SMX"}, {L"already uses"}},
         {"intel without vmx", On(IntelNoVmx, BareMetal, false), Intel(0, 0, 0), L"vmx-unsupported", L"",
-         {L"does not offer VT-x", L"[CPUID VMX=0, PF_VIRT_FIRMWARE_ENABLED=0]"}, {L"firmware setup", L"driver"}},
+         L"processor-unsupported", {L"does not offer VT-x", L"[CPUID VMX=0, PF_VIRT_FIRMWARE_ENABLED=0]"},
+         {L"firmware setup", L"driver"}},
         {"hidden after boot", On(IntelNoVmx, BareMetal, true), Intel(0, 0, 0), L"vmx-hidden-after-boot", L"",
-         {L"enabled in firmware when it started, but CPUID no longer reports it", L"Restart Windows"},
+         L"hidden-after-boot", {L"enabled in firmware when it started, but CPUID no longer reports it", L"Restart Windows"},
          {L"does not offer"}},
-        {"amd enabled, nested paging", On(Zen, BareMetal), Amd(1, 1), L"svm-enabled", L"",
+        {"amd enabled, nested paging", On(Zen, BareMetal), Amd(1, 1), L"svm-enabled", L"", L"",
          {L"^AMD-V is enabled by firmware", L"[SVM=1, VM_CR=1]", L"Nested paging (RVI, AMD's SLAT) is present",
           L"[CPUID NP=1]"},
          {L"disagrees", L"PF_SECOND"}},
-        {"amd enabled, no nested paging", On(ZenNoNp, BareMetal), Amd(1, 1, 0), L"svm-enabled", L"",
+        {"amd enabled, no nested paging", On(ZenNoNp, BareMetal), Amd(1, 1, 0), L"svm-enabled", L"", L"",
          {L"is missing: Hyper-V, WSL 2", L"[CPUID NP=0]"}, {}},
-        {"amd disabled in firmware", On(Zen, BareMetal, false), Amd(1, 0), L"svm-disabled-in-firmware", L"",
+        {"amd disabled in firmware", On(Zen, BareMetal, false), Amd(1, 0), L"svm-disabled-in-firmware", L"", Firmware,
          {L"\"SVM Mode\"", L"\"AMD-V\"", L"shut down fully", L"[SVM=1, VM_CR=0]"}, {L"IA32_FEATURE_CONTROL"}},
-        {"zen with svm hidden", On(ZenHidden, BareMetal, false), Amd(0, 0, 0), L"svm-hidden", L"",
-         {L"family 17h (Zen) and later implements AMD-V", L"\"SVM Mode\"", L"family=25]"}, {L"does not offer"}},
-        {"older amd without svm", On({L"AuthenticAMD", false, false, false, 0x10}, BareMetal, false), Amd(0, 0, 0),
-         L"svm-unsupported", L"", {L"does not offer AMD-V"}, {}},
+        {"zen 3 with svm hidden", On(ZenHidden, BareMetal, false), Amd(0, 0, 0), L"svm-hidden", L"", Firmware,
+         {L"AMD processor of family 17h (Zen) and later implements AMD-V", L"\"SVM Mode\"", L"family=19h]"},
+         {L"does not offer", L"Hygon"}},
+        {"the first zen, svm hidden", On({L"AuthenticAMD", false, false, false, 0x17}, BareMetal, false), Amd(0, 0, 0),
+         L"svm-hidden", L"", Firmware, {L"family=17h]"}, {}},
+        {"hygon, neither feature shown", On({L"HygonGenuine", false, false, false, 0x18}, BareMetal, false), Report{},
+         L"svm-hidden", L"", Firmware, {L"Every Hygon processor (family 18h, built on AMD's Zen)", L"CPUID SVM=0"},
+         {L"AMD processor of", L"VT-x"}},
+        {"older amd without svm", On({L"AuthenticAMD", false, false, false, 0x16}, BareMetal, false), Amd(0, 0, 0),
+         L"svm-unsupported", L"", L"processor-unsupported", {L"does not offer AMD-V"}, {}},
         {"hyper-v root, memory integrity on", On(IntelNoVmx, root, true, true, integrityOn), Intel(0, 0, 0),
-         L"vmx-hidden-by-hyper-v", L"",
-         {L"^VT-x is enabled, and in use by Windows' own hypervisor", L"Windows Hypervisor Platform run here: WSL 2",
-          L"VMware Workstation 15.5.5", L"VirtualBox 6 and later", L"lowers it", L"memory integrity (on here)",
-          L"Credential Guard", L"22H2", L"bcdedit /set hypervisorlaunchtype off", L"hypervisorlaunchtype auto",
-          L"[CPUID VMX=0, hypervisor=Microsoft Hv, root partition, memory integrity on]"},
+         L"vmx-hidden-by-hyper-v", L"", L"",
+         {L"^VT-x is enabled, and in use by Windows' own hypervisor", L"hypervisor run here: WSL 2, Windows Sandbox",
+          L"with the Windows Hypervisor Platform feature on, the Android Emulator, VMware Workstation 15.5.5",
+          L"keeps every protection", L"cost of this machine's protection", L"bcdedit /set hypervisorlaunchtype off",
+          L"hypervisorlaunchtype auto", L"[CPUID VMX=0, hypervisor=Microsoft Hv, root partition, memory integrity on]"},
          {L"PF_", L"firmware setup"}},
-        {"hyper-v root with VMX shown is never ready", On(IntelVmx, root), Intel(1), L"vmx-hidden-by-hyper-v", L"",
-         {L"memory integrity (off here)"}, {L"ready for virtual machines"}},
-        {"amd hyper-v root", On({L"AuthenticAMD", false, false}, root), Amd(0, 0, 0), L"svm-hidden-by-hyper-v", L"",
+        {"hyper-v root with VMX shown is never ready", On(IntelVmx, root), Intel(1), L"vmx-hidden-by-hyper-v", L"", L"",
+         {L"memory integrity off]"}, {L"ready for virtual machines"}},
+        {"amd hyper-v root", On({L"AuthenticAMD", false, false}, root), Amd(0, 0, 0), L"svm-hidden-by-hyper-v", L"", L"",
          {L"^AMD-V is enabled, and in use"}, {}},
         {"nested root (L1VH)", On(IntelNoVmx, Hypervisor("Microsoft Hv", NestedL1vh)), Intel(0, 0, 0),
-         L"vmx-nested-root", L"",
-         {L"nested root partition", L"Hyper-V and programs built on the Windows Hypervisor Platform",
-          L"need not be turned on", L"nested root partition]"},
+         L"vmx-nested-root", L"", L"",
+         {L"nested root partition", L"so WSL 2, Windows Sandbox and Hyper-V", L"need not be turned on",
+          L"nested root partition]"},
          {L"turn on nested virtualization for"}},
         {"hyper-v guest without nesting", On(IntelNoVmx, Hypervisor("Microsoft Hv")), Intel(0, 0, 0),
-         L"vmx-virtual-machine", L"", {L"under Microsoft Hyper-V, which does not pass VT-x", L"turn on nested"}, {}},
-        {"vmware passes vt-x", On(IntelVmx, Hypervisor("VMwareVMware")), Intel(1, 0, 0, 0, 1),
-         L"vmx-virtual-machine", L"", {L"under VMware, which passes VT-x"}, {L"already uses"}},
-        {"kvm with nested svm", On(Zen, Hypervisor("KVMKVMKVM")), Amd(1, 0), L"svm-virtual-machine", L"",
-         {L"under KVM, which passes AMD-V", L"[CPUID SVM=1, hypervisor=KVMKVMKVM]"}, {L"SVM Mode"}},
+         L"vmx-virtual-machine", L"", NoNesting,
+         {L"under Microsoft Hyper-V, which does not pass VT-x", L"-ExposeVirtualizationExtensions $true"}, {}},
+        {"vmware passes vt-x", On(IntelVmx, Hypervisor("VMwareVMware")), Intel(1, 0, 0, 0, 1), L"vmx-virtual-machine",
+         L"", L"", {L"under VMware, which passes VT-x"}, {L"already uses"}},
+        {"kvm with nested svm", On(Zen, Hypervisor("KVMKVMKVM")), Amd(1, 0), L"svm-virtual-machine", L"", L"",
+         {L"under KVM, which passes AMD-V", L"[CPUID SVM=1, hypervisor=KVMKVMKVM]", L"Nested paging (RVI"},
+         {L"SVM Mode"}},
+        {"kvm passes svm without nested paging", On(ZenNoNp, Hypervisor("KVMKVMKVM")), Amd(1, 0), L"svm-virtual-machine",
+         L"", L"", {L"which passes AMD-V", L"Nested paging (RVI, AMD's SLAT) is missing"}, {}},
         {"kvm behind hyper-v's interface", On(IntelNoVmx, Hypervisor("Microsoft Hv", Root, "KVMKVMKVM")),
-         Intel(0, 0, 0), L"vmx-virtual-machine", L"",
-         {L"under KVM (with Hyper-V enlightenments),", L"identity=KVMKVMKVM"}, {L"root partition"}},
+         Intel(0, 0, 0), L"vmx-virtual-machine", L"", NoNesting,
+         {L"under KVM (with Hyper-V enlightenments),", L"kvm_intel (kvm_amd on AMD) with nested=1", L"identity=KVMKVMKVM"},
+         {L"root partition"}},
         {"hyper-v interface, firmware names QEMU",
-         On(IntelNoVmx, Hypervisor("Microsoft Hv"), true, true, System(L"QEMU", L"Standard PC (Q35 + ICH9, 2009)")),
-         Intel(0, 0, 0), L"vmx-virtual-machine", L"", {L"under QEMU (with Hyper-V enlightenments), which"}, {}},
+         On(IntelNoVmx, Hypervisor("Microsoft Hv"), true, true, System(L"QEMU", qemu.c_str())), Intel(0, 0, 0),
+         L"vmx-virtual-machine", L"", NoNesting, {L"under QEMU (with Hyper-V enlightenments), which", L"-cpu host"}, {}},
         {"xen guest, amd", On({L"AuthenticAMD", false, false}, Hypervisor("XenVMMXenVMM")), Amd(0, 0, 0),
-         L"svm-virtual-machine", L"", {L"under Xen, which does not pass AMD-V"}, {}},
+         L"svm-virtual-machine", L"", NoNesting, {L"under Xen, which does not pass AMD-V", L"nestedhvm=1"}, {}},
+        {"bhyve offers no nesting", On(IntelNoVmx, Hypervisor("bhyve bhyve ")), Intel(0, 0, 0), L"vmx-virtual-machine",
+         L"", L"host-offers-no-nesting", {L"bhyve offers its guests no nested virtualization"}, {L"turn on"}},
         {"hidden hypervisor, firmware names QEMU",
-         On(IntelNoVmx, BareMetal, false, false, System(L"QEMU", L"Standard PC (Q35 + ICH9, 2009)")), Intel(0, 0, 0),
-         L"vmx-hidden-virtual-machine", L"", {L"hides itself", L"QEMU \"Standard PC", L"system=QEMU"},
+         On(IntelNoVmx, BareMetal, false, false, System(L"QEMU", qemu.c_str())), Intel(0, 0, 0),
+         L"vmx-hidden-virtual-machine", L"", NoNesting, {L"hides itself", L"QEMU \"Standard PC", L"system=QEMU"},
          {L"does not offer VT-x", L"firmware setup"}},
-        {"a third vendor with VMX", On({L"CentaurHauls", true, false}, BareMetal), Report{}, L"vmx-enabled", L"",
-         {L"VT-x is enabled", L"reads the firmware's registers of \"GenuineIntel\" and \"AuthenticAMD\""},
-         {L"SVM"}},
+        {"a third vendor with VMX", On({L"CentaurHauls", true, false}, BareMetal), Report{}, L"vmx-enabled", L"", L"",
+         {L"VT-x is enabled", L"reads the firmware's registers of \"GenuineIntel\" and \"AuthenticAMD\""}, {L"SVM"}},
         {"hygon with svm", On({L"HygonGenuine", false, true, true, 0x18}, BareMetal, false), Report{},
-         L"svm-disabled-in-firmware", L"", {L"\"SVM Mode\"", L"\"AuthenticAMD\" processors only"}, {}},
+         L"svm-disabled-in-firmware", L"", Firmware, {L"\"SVM Mode\"", L"\"AuthenticAMD\" processors only"}, {}},
+        {"an intel mac", On(IntelVmx, BareMetal, false, true, System(L"Apple Inc.", L"MacBookPro15,1")), Intel(1, 1, 0),
+         L"vmx-disabled-in-firmware", L"", Firmware, {L"This is a Mac", L"startup disk", L"not for one chosen with Option"},
+         {L"korimath firmware-setup", L"Vanderpool"}},
         {"windows on arm", On(IntelVmx, BareMetal, true, true, [](MachineFacts& Facts) { Facts.NativeX64 = false; }),
-         Report{}, L"not-x64-processor", L"", {L"not an x64 processor", L"not checked"}, {}},
+         Report{}, L"not-x64-processor", L"", L"not-x64", {L"not an x64 processor", L"not checked"}, {}},
     };
 }
 
@@ -248,16 +275,6 @@ std::string Narrow(const std::wstring& Text)
 {
     return std::string(Text.begin(), Text.end());
 }
-
-// What stops each id (nullptr: ready), for fleets' one boolean.
-const std::map<std::wstring, const wchar_t*> Blockers = {
-    {L"vmx-enabled", nullptr}, {L"svm-enabled", nullptr}, {L"vmx-in-use", nullptr},
-    {L"vmx-hidden-by-hyper-v", nullptr}, {L"svm-hidden-by-hyper-v", nullptr}, {L"vmx-nested-root", nullptr},
-    {L"vmx-disabled-in-firmware", L"firmware-disabled"}, {L"svm-disabled-in-firmware", L"firmware-disabled"},
-    {L"vmx-txt-only", L"firmware-disabled"}, {L"svm-hidden", L"firmware-disabled"},
-    {L"vmx-unlocked", L"firmware-unlocked"}, {L"vmx-unsupported", L"processor-unsupported"},
-    {L"svm-unsupported", L"processor-unsupported"}, {L"vmx-hidden-after-boot", L"hidden-after-boot"},
-    {L"not-x64-processor", L"not-x64"}, {L"vmx-hidden-virtual-machine", L"host-does-not-pass-through"}};
 
 TEST(Verdict, EveryMachineWithAndWithoutTheDriver)
 {
@@ -289,12 +306,13 @@ TEST(Verdict, EveryMachineWithAndWithoutTheDriver)
             EXPECT_EQ(std::wstring(alone.Text.View()).find(unexpected), std::wstring::npos) << row.Case;
         }
         EXPECT_FALSE(refined.Text.Truncated) << row.Case;
-        const bool passes = refined.Found == Finding::HostPasses;
-        const auto blocker = Blockers.find(expected);
-        const std::wstring want = blocker != Blockers.end() ? (blocker->second ? blocker->second : L"")
-                                  : passes                 ? L""
-                                                           : L"host-does-not-pass-through";
-        EXPECT_EQ(std::wstring(Blocker(refined) ? Blocker(refined) : L""), want) << row.Case;
+        const wchar_t* blocker = Blocker(loaded, refined);
+        EXPECT_EQ(std::wstring(blocker != nullptr ? blocker : L""), row.Blocker) << row.Case;
+        EXPECT_EQ(CheckExitCode(loaded, refined), row.Blocker.empty() ? 0 : 1) << row.Case;
+        const std::wstring line(CheckLine(loaded, refined).View());
+        EXPECT_EQ(line.find(L": not ready (" + row.Blocker + L"): ") != std::wstring::npos, !row.Blocker.empty())
+            << row.Case << ": " << Narrow(line);
+        EXPECT_GT(line.size(), row.Blocker.empty() ? 0 : expected.size() + row.Blocker.size() + 30) << "with its step";
     }
 }
 
@@ -330,10 +348,15 @@ TEST(Verdict, WhatTheReportAddsOrWhyItIsSetAside)
         {"fresh, but CPUID changed since",
          On(IntelNoVmx, BareMetal, true, true, [](MachineFacts& F) { F.Values = Intel(1); }), L"vmx-hidden-after-boot",
          false, L"CPUID no longer does: something changed since it was written"},
+        {"a fresh report saw it enabled, CPUID hides it now",
+         On(IntelNoVmx, BareMetal, false, true, [](MachineFacts& F) { F.Values = Intel(1); }), L"vmx-hidden-after-boot",
+         false, L"korimath's driver found VT-x enabled this boot, but CPUID no longer reports it"},
         {"incomplete", On(IntelVmx, BareMetal, true, true, [](MachineFacts& F) { F.Values = Values(L"GenuineIntel", {{CpuVt, 1}}); }),
          L"vmx-enabled", false, L"lacks values the verdict needs"},
         {"amd: VM_CR", On(Zen, BareMetal, false), L"svm-disabled-in-firmware", false, L"adds what only its driver "
                                                                                        L"reads: VM_CR.SVMDIS."},
+        {"amd, driver refused", On(Zen, BareMetal, false, true, [](MachineFacts& F) { F.Driver = {true, true, 5}; }),
+         L"svm-disabled-in-firmware", false, L"so VM_CR.SVMDIS was not read"},
     };
     for (const auto& row : rows) {
         const Verdict verdict = DecideVerdict(row.Facts);

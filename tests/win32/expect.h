@@ -18,3 +18,4 @@ void EventLogTable();
 void FirmwareTable();
 void SettingsTable();
 void ServiceTable();
+void WmiTable();

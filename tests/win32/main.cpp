@@ -5,7 +5,7 @@
 
 int main()
 {
-    for (void (*table)() : {DismTable, EventLogTable, FirmwareTable, SettingsTable, ServiceTable}) {
+    for (void (*table)() : {DismTable, EventLogTable, FirmwareTable, SettingsTable, ServiceTable, WmiTable}) {
         table();
     }
     std::printf("%s: %d failed\n", Failures == 0 ? "ok" : "FAIL", Failures);
