@@ -104,6 +104,7 @@ set_tests_properties(wine.readers PROPERTIES COST 20 TIMEOUT 200 ENVIRONMENT TMP
 add_test(NAME dist.inf
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_inf.py ${PROJECT_SOURCE_DIR}/dist/korimath.inf)
 add_test(NAME dist.docs COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_docs.py ${PROJECT_SOURCE_DIR})
+add_test(NAME dist.fleet COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/dist/check_fleet.py ${PROJECT_SOURCE_DIR})
 add_test(NAME dist.submission COMMAND ${PROJECT_SOURCE_DIR}/tests/dist/test_submission.sh
          ${PROJECT_SOURCE_DIR} ${KORIMATH_IMAGE_DIR} ${CMAKE_BINARY_DIR})
 
@@ -114,6 +115,8 @@ add_executable(korimath_operator_tests ${KORIMATH_OPERATOR_SOURCES}
     tests/operator/what_runs_test.cpp)
 target_compile_features(korimath_operator_tests PRIVATE cxx_std_20)
 target_include_directories(korimath_operator_tests PRIVATE ${PROJECT_SOURCE_DIR})
+# The fleet rules the tests hold every machine's JSON to.
+target_compile_definitions(korimath_operator_tests PRIVATE KORIMATH_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_compile_options(korimath_operator_tests PRIVATE ${KORIMATH_WARNINGS} ${KORIMATH_SANITIZERS})
 target_link_options(korimath_operator_tests PRIVATE ${KORIMATH_SANITIZERS})
 target_link_libraries(korimath_operator_tests PRIVATE GTest::gtest_main)

@@ -54,8 +54,8 @@ TYPES = {"Boolean": bool, "Int64": int, "Double": float, "String": str, "DateTim
 
 def fleet_rules(root, reference):
     found = []
-    with open(os.path.join(root, "dist", "fleet", "korimath-compliance.json"), encoding="utf-8") as f:
-        rules = json.load(f)["Rules"]
+    rules = [rule for name in ("korimath-compliance.json", "korimath-compliance-wsl2.json")
+             for rule in json.load(open(os.path.join(root, "dist", "fleet", name), encoding="utf-8"))["Rules"]]
     for rule in rules:
         where = f"korimath-compliance.json: {rule.get('SettingName')} {rule.get('Operand')!r}"
         kind = TYPES.get(rule.get("DataType"))
@@ -64,7 +64,7 @@ def fleet_rules(root, reference):
         if not str(rule.get("MoreInfoUrl", "")).startswith("https://") or not all(
                 {"Language", "Title", "Description"} <= set(text) for text in rule.get("RemediationStrings") or [{}]):
             found.append(f"{where}: needs an https MoreInfoUrl and RemediationStrings with Language, Title, Description")
-        if rule.get("SettingName") == "blocker" and f"`{rule.get('Operand')}`" not in reference:
+        if rule.get("SettingName").startswith("blocker") and f"`{rule.get('Operand')}`" not in reference:
             found.append(f"{where}: not a blocker id docs/reference.md lists")
     return found
 

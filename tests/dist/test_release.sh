@@ -56,10 +56,12 @@ zip_file=$work/one/korimath-1.0.0.2.zip
 cmp "$zip_file" "$work/two/korimath-1.0.0.2.zip" || fail "two bundles of one release differ"
 mkdir "$work/unpacked" && (cd "$work/unpacked" && unzip -q "$zip_file")
 cd "$work/unpacked/korimath-1.0.0.2"
-[ "$(find . -type f | sort | tr '\n' ' ')" = "./README.txt ./SHA256SUMS ./fleet/korimath-ansible.yml \
-./fleet/korimath-compliance.json ./fleet/korimath-discovery.ps1 ./korimath.cat ./korimath.exe ./korimath.inf \
+[ "$(find . -type f | sort | tr '\n' ' ')" = "./README.txt ./SHA256SUMS ./fleet/install-korimath.ps1 \
+./fleet/korimath-ansible.yml ./fleet/korimath-compliance-wsl2.json ./fleet/korimath-compliance.json \
+./fleet/korimath-configmgr.ps1 ./fleet/korimath-detect.ps1 ./fleet/korimath-discovery.ps1 \
+./fleet/korimath-remediate.ps1 ./fleet/uninstall-korimath.ps1 ./korimath.cat ./korimath.exe ./korimath.inf \
 ./korimath.sys " ] || fail "unexpected contents: $(find . -type f)"
-sha256sum --quiet -c SHA256SUMS && [ "$(wc -l < SHA256SUMS)" -eq 8 ] || fail "SHA256SUMS does not match the eight files"
+sha256sum --quiet -c SHA256SUMS && [ "$(wc -l < SHA256SUMS)" -eq 14 ] || fail "SHA256SUMS does not match the 14 files"
 for name in korimath.sys korimath.cat korimath.inf; do
     cmp "$name" "$work/package/$name" || fail "$name is not the package's own, byte for byte"
 done

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "operator/decisions/json_report.h"
 #include "operator/decisions/what_runs.h"
 
 namespace {
@@ -276,8 +279,25 @@ std::string Narrow(const std::wstring& Text)
     return std::string(Text.begin(), Text.end());
 }
 
+// Every rule the fleet files ship: its setting and Intune's data type for it.
+std::vector<std::pair<std::wstring, std::wstring>> ShippedRules()
+{
+    std::vector<std::pair<std::wstring, std::wstring>> rules;
+    for (const char* name : {"korimath-compliance.json", "korimath-compliance-wsl2.json"}) {
+        std::wifstream file(std::string(KORIMATH_SOURCE_DIR) + "/dist/fleet/" + name);
+        const std::wstring text((std::istreambuf_iterator<wchar_t>(file)), {});
+        const std::wregex rule(LR"re("SettingName": "(\w+)",\s*"Operator": "\w+",\s*"DataType": "(\w+)")re");
+        for (auto it = std::wsregex_iterator(text.begin(), text.end(), rule); it != std::wsregex_iterator(); ++it) {
+            rules.emplace_back((*it)[1], (*it)[2]);
+        }
+    }
+    return rules;
+}
+
 TEST(Verdict, EveryMachineWithAndWithoutTheDriver)
 {
+    const auto rules = ShippedRules();
+    ASSERT_GE(rules.size(), 14U);
     for (const Row& row : Rows()) {
         MachineFacts refused = row.Facts;
         refused.Driver = DriverLoad{true, true, 577};
@@ -313,6 +333,14 @@ TEST(Verdict, EveryMachineWithAndWithoutTheDriver)
         EXPECT_EQ(line.find(L": not ready (" + row.Blocker + L"): ") != std::wstring::npos, !row.Blocker.empty())
             << row.Case << ": " << Narrow(line);
         EXPECT_GT(line.size(), row.Blocker.empty() ? 0 : expected.size() + row.Blocker.size() + 30) << "with its step";
+        // Intune answers a value of another type than the rule's with error 65010: never null, never a number.
+        const std::wstring json(FormatJsonReport(loaded, refined, Outcome{}).View());
+        for (const auto& [setting, type] : rules) {
+            const std::size_t at = json.find(L"\"" + setting + L"\":");
+            const wchar_t value = at == std::wstring::npos ? L'?' : json[at + setting.size() + 3];
+            EXPECT_TRUE(type == L"Boolean" ? value == L't' || value == L'f' : type == L"String" && value == L'"')
+                << row.Case << ": " << Narrow(setting);
+        }
     }
 }
 

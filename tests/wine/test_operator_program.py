@@ -438,8 +438,8 @@ def check_and_firmware_setup(korimath, folder, dist, nothing_left):
     got = one_json_object(line) or {}
     check(line.count("\n") == 1 and line.endswith("\n") and code == (0 if got.get("ready") else 1)
           and got.get("exit_code") == code, f"check --json: one line, exit {code} as ready={got.get('ready')}", out)
-    with open(os.path.join(dist, "fleet", "korimath-compliance.json"), encoding="utf-8") as f:
-        names = {rule["SettingName"] for rule in json.load(f)["Rules"]}
+    names = {rule["SettingName"] for name in ("korimath-compliance.json", "korimath-compliance-wsl2.json")
+             for rule in json.load(open(os.path.join(dist, "fleet", name), encoding="utf-8"))["Rules"]}
     check(names <= set(got), f"the Intune rules' settings {sorted(names)} are fields of check --json", out)
     code, out = korimath(folder, "check")
     check(code == (0 if got.get("ready") else 1) and out.count("\n") == 1 and got.get("verdict", "?") in out
@@ -452,31 +452,25 @@ def check_and_firmware_setup(korimath, folder, dist, nothing_left):
 
 
 def windows_side(host, korimath, folder, before):
-    """What Wine's Windows has: no DISM API, no Windows Hypervisor Platform, no
-    IsEnclaveTypeSupported, no launch events, product type 0x1C. Each is said
-    as not read or not available, every row is still given, and seeded
-    DeviceGuard and Lsa values appear as configured."""
+    """What Wine's Windows lacks (DISM, the Windows Hypervisor Platform, the DeviceGuard and BCD WMI classes,
+    launch events; product type 0x1C): not read, every row still a boolean and a blocker string; a
+    policy value Group Policy would write reaches the JSON."""
     rows = ["hyper_v", "wsl2", "sandbox", "whp_programs", "own_hypervisor_programs"]
     check(before.get("windows_edition") == "other" and before.get("feature_hyper_v", "") is None
-          and before.get("whp_usable") is False and before.get("vbs_running", "") is None
-          and before.get("vbs_configured", "") is None and before.get("hypervisor_launch_event", "") is None
-          and all(before.get("ready_" + row, "") in (True, False, None) and "blocker_" + row in before for row in rows),
-          "Wine's Windows: features not read, platform and VBS state not available, every row given", before)
-    check(before.get("ready") is (before.get("blocker") is None) and (before.get("ready") or before.get("blocker")),
-          f"ready {before.get('ready')} and blocker {before.get('blocker')!r} agree", before)
-    guard = r"HKLM\System\CurrentControlSet\Control\DeviceGuard"
-    for key, name, value in ((guard, "EnableVirtualizationBasedSecurity", 1), (guard, "Locked", 0),
-                             (guard + r"\Scenarios\HypervisorEnforcedCodeIntegrity", "Enabled", 1),
-                             (r"HKLM\System\CurrentControlSet\Control\Lsa", "LsaCfgFlags", 2)):
-        host.run(["reg", "add", key, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"])
+          and before.get("whp_usable") is False and before.get("vbs_status", "") is None
+          and before.get("hypervisor_launch_type", "") is None and before.get("hypervisor_launch_event", "") is None
+          and before.get("ready") is (before.get("blocker") == "none")
+          and all(isinstance(before.get("ready_" + row), bool) and isinstance(before.get("blocker_" + row), str)
+                  for row in rows), "Wine's Windows: its facts not read, every field of the type fleets rely on", before)
+    host.run(["reg", "add", r"HKLM\Software\Policies\Microsoft\Windows\DeviceGuard", "/v",
+              "HypervisorEnforcedCodeIntegrity", "/t", "REG_DWORD", "/d", "1", "/f"])
     code, out = korimath(folder, "report", "--json")
     got = one_json_object(out) or {}
-    check(got.get("vbs_configured") is True and got.get("vbs_locked") is False
-          and got.get("credential_guard_configured") is True and got.get("memory_integrity_configured") is True,
-          "seeded DeviceGuard and Lsa values: configured, not locked", out)
+    check(got.get("memory_integrity_policy") == 1 and got.get("vbs_locked") is True
+          and got.get("memory_integrity_configured") is True, "a policy value: configured, locked in UEFI", out)
     code, out = korimath(folder, "report")
-    check("no DISM API" in out and "What runs here:" in out and "WSL 2: " in out and "Credential Guard configured: yes"
-          in out, "report: the features not available, and a row for each kind of program", out)
+    check("no DISM API" in out and "hypervisorlaunchtype not read" in out and "set by policy" in out
+          and "WSL 2: " in out, "report: what was not read, and a row for each kind of program", out)
 
 
 def primitive_driver_install(host, image, inf):

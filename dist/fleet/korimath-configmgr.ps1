@@ -1,0 +1,34 @@
+# Configuration Manager: the discovery script of a configuration item's script setting (data type String).
+# Returns korimath's blocker, "none" when hardware virtualization is available; the compliance rule is
+# "equals none". For a WSL 2 fleet set $Field to 'blocker_wsl2'. Runs as SYSTEM; docs/reference.md#fleets
+# has the steps.
+$ErrorActionPreference = 'Stop'
+$Field = 'blocker'
+$Korimath = Join-Path $env:ProgramW6432 'Korimath\korimath.exe'
+
+# Run only a korimath.exe no standard user can replace (Intune and ConfigMgr run each script alone, so each
+# carries this check): folder and file owned by, and writable by, SYSTEM, Administrators and TrustedInstaller
+# alone, and a valid Authenticode signature.
+function Test-Korimath([string]$Path) {
+    $trusted = 'S-1-5-18', 'S-1-5-32-544', 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464'
+    if (-not (Test-Path -LiteralPath $Path -PathType Leaf)) { return "korimath.exe is not at $Path" }
+    foreach ($item in (Split-Path $Path), $Path) {
+        $acl = Get-Acl -LiteralPath $item
+        $writers = $acl.GetAccessRules($true, $true, [Security.Principal.SecurityIdentifier]) | Where-Object {
+            $_.AccessControlType -eq 'Allow' -and ($_.PropagationFlags -band 2) -eq 0 -and
+            ([long]$_.FileSystemRights -band 0x500D0116) -and $_.IdentityReference.Value -notin $trusted }
+        if ($acl.GetOwner([Security.Principal.SecurityIdentifier]).Value -notin $trusted -or $writers) {
+            return "$item may be changed by someone other than an administrator"
+        }
+    }
+    $status = (Get-AuthenticodeSignature -LiteralPath $Path).Status
+    if ($status -ne 'Valid') { return "the signature of $Path is $status" }
+}
+
+$problem = Test-Korimath $Korimath
+if ($problem) {
+    "refused: $problem"  # not "none": the item is non-compliant, and says why
+    exit 0
+}
+[Console]::OutputEncoding = New-Object Text.UTF8Encoding $false
+((& $Korimath check --json) | ConvertFrom-Json).$Field
