@@ -52,9 +52,6 @@ add_test(NAME image.reproducible
             ${CMAKE_BINARY_DIR})
 set_tests_properties(image.reproducible PROPERTIES TIMEOUT 180)
 
-# Reads this machine's processor for the Wine tests.
-add_executable(host_cpuid tests/wine/host_cpuid.cpp)
-target_compile_options(host_cpuid PRIVATE ${KORIMATH_WARNINGS})
 # A Windows program that holds a service open, as a Services console would.
 set(KORIMATH_HOLD_SERVICE ${CMAKE_BINARY_DIR}/hold_service.exe)
 add_custom_command(OUTPUT ${KORIMATH_HOLD_SERVICE}
@@ -93,7 +90,7 @@ add_test(NAME dist.bundle
 set_tests_properties(dist.bundle PROPERTIES FIXTURES_REQUIRED signed_pair COST 10)
 add_test(NAME wine.operator_program
     COMMAND ${KORIMATH_PYTHON} ${PROJECT_SOURCE_DIR}/tests/wine/test_operator_program.py
-            ${KORIMATH_SIGNED}/korimath.exe ${KORIMATH_SIGNED}/korimath.sys $<TARGET_FILE:host_cpuid>
+            ${KORIMATH_SIGNED}/korimath.exe ${KORIMATH_SIGNED}/korimath.sys
             ${PROJECT_SOURCE_DIR}/dist/korimath.inf ${KORIMATH_HOLD_SERVICE})
 set_tests_properties(wine.operator_program PROPERTIES FIXTURES_REQUIRED signed_pair COST 200 TIMEOUT 240
     ENVIRONMENT KORIMATH_WINE_WORKDIR=${CMAKE_BINARY_DIR})

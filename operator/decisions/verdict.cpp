@@ -102,10 +102,13 @@ void ApplyReport(Verdict& Result, const Feature& What, const MachineFacts& Facts
         if (Facts.Freshness.Stale()) {
             AppendStale(Result, Facts);
         } else if (flag.Present && (flag.Value != 0) != Offered(What, Facts.Cpu)) {
-            SetAside(Result, flag.Value != 0 ? "says the processor offered it, and CPUID no longer does: something "
-                                               "changed since it was written (a hypervisor now hides it)"
-                                             : "says the processor did not offer it, and CPUID now does: something "
-                                               "changed since it was written (a hypervisor that hid it is gone)");
+            if (Class != MachineClass::BareMetal || flag.Value == 0) {  // bare metal: the verdict rests on it
+                SetAside(Result, flag.Value != 0 ? "says the processor offered it, and CPUID no longer does: "
+                                                   "something changed since it was written (a hypervisor now hides it)"
+                                                 : "says the processor did not offer it, and CPUID now does: "
+                                                   "something changed since it was written (a hypervisor that hid "
+                                                   "it is gone)");
+            }
             Basis(Result).Flags(values, {What.Flag});
         } else if (refinable) {
             Result.RefinedByDriver = RefineBareMetal(Result, What, Facts);

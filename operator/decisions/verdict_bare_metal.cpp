@@ -109,16 +109,21 @@ Verdict RefinedIntel(const Feature& What, const Report& Values, const WindowsVie
     return result;
 }
 
-// A fresh report whose flags show the feature enabled, where CPUID now hides
-// it: not a processor without it.
+// A fresh report of this processor that shows the feature offered, where
+// CPUID now hides it: not a processor without it.
+bool ReportSawItOffered(const Feature& What, const MachineFacts& Facts)
+{
+    const Report& values = Facts.Values;
+    return values.Written() && !Facts.Freshness.Stale() && IsSet(values, What.Flag);
+}
+
+// ... and enabled by the firmware.
 bool ReportSawItEnabled(const Feature& What, const MachineFacts& Facts)
 {
     using enum ReportFlag;
     const Report& values = Facts.Values;
-    if (!values.Written() || Facts.Freshness.Stale() || !IsSet(values, What.Flag)) {
-        return false;
-    }
-    return What.Vmx ? IsSet(values, BiosLock) && IsSet(values, VmOutsideSmx) : IsSet(values, VmCr);
+    return ReportSawItOffered(What, Facts) &&
+           (What.Vmx ? IsSet(values, BiosLock) && IsSet(values, VmOutsideSmx) : IsSet(values, VmCr));
 }
 
 }  // namespace
@@ -163,6 +168,12 @@ Verdict BareMetal(const Feature& What, const MachineFacts& Facts)
                                "since, most likely a hypervisor that hides itself (some anti-cheat and security "
                                "software loads one). Restart Windows and run korimath again before changing any "
                                "setting.");
+        } else if (ReportSawItOffered(What, Facts)) {
+            // The firmware's switch was off when the driver read it this boot: that is the fix, whatever hides
+            // the feature from CPUID since.
+            result = Disabled(What, AppleHardware(Facts.System));
+            result.Text.Append(" korimath's driver found the processor offering it this boot, turned off by the "
+                               "firmware; CPUID no longer reports it at all.");
         } else if (zen) {
             result = Make(L"svm-hidden", Finding::FirmwareDisabled,
                           hygon ? "Every Hygon processor (family 18h, built on AMD's Zen) implements AMD-V, but "

@@ -1,7 +1,7 @@
 #include "operator/decisions/what_runs.h"
 
+#include "operator/decisions/hardware_rows.h"
 #include "operator/decisions/verdict_text.h"
-#include "operator/decisions/exit_codes.h"
 #include "operator/decisions/host_steps.h"
 #include "operator/decisions/keepers.h"
 #include "operator/decisions/messages.h"
@@ -30,86 +30,9 @@ constexpr Requirement Requirements[] = {
      OptionalFeature::Count, false, false},
 };
 
-// Microsoft Learn, "Windows 10 Hyper-V System Requirements": hardware-enforced
-// DEP (Intel's XD bit, AMD's NX bit) must be available and enabled.
-constexpr std::string_view NeedsDep =
-    " Hyper-V, and with it WSL 2, Windows Sandbox and the Windows Hypervisor Platform, needs hardware DEP (Microsoft "
-    "Learn, Hyper-V system requirements).";
-
-void Set(ProgramRow& Row, Readiness State, const wchar_t* Blocker, std::string_view Step)
-{
-    Row.State = State;
-    Row.Blocker = Blocker;
-    Row.Step.Clear();
-    Row.Step.Append(Step);
-}
-
-bool Intel(const MachineFacts& Facts)
-{
-    return Facts.Processor.Vendor.View() == L"GenuineIntel";
-}
-
-// The hardware itself, whatever the program: false when it decided the row.
-bool HardwareAllows(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result)
-{
-    switch (Result.Found) {
-    case Finding::Unsupported:
-        Set(Row, Readiness::NotPossible, L"processor-unsupported",
-            "The processor lacks hardware virtualization; no setting changes that.");
-        return false;
-    case Finding::FirmwareDisabled:
-    case Finding::FirmwareUnlocked: {
-        const wchar_t* blocker = Result.Found == Finding::FirmwareDisabled ? L"firmware-disabled" : L"firmware-unlocked";
-        Set(Row, Readiness::Needs, blocker,
-            AppleHardware(Facts.System)
-                ? "A Mac has no firmware setup for it: choose Windows as the startup disk (Boot Camp Control Panel > "
-                  "Startup Disk) and restart from there."
-            : Result.Vmx ? "Turn on VT-x (\"Intel Virtualization Technology\") in firmware setup; \"korimath "
-                           "firmware-setup\" goes there."
-                         : "Turn on AMD-V (\"SVM Mode\") in firmware setup; \"korimath firmware-setup\" goes there.");
-        return false;
-    }
-    case Finding::HiddenAfterBoot:
-        Set(Row, Readiness::Needs, L"hidden-after-boot", "Restart Windows; something hid it after Windows started.");
-        return false;
-    case Finding::HostDoesNotPass: {
-        const HostStep step = NestingStep(Facts);
-        Set(Row, step.Offered ? Readiness::Needs : Readiness::NotPossible,
-            step.Offered ? L"host-does-not-pass-through" : L"host-offers-no-nesting", step.Text);
-        return false;
-    }
-    default:
-        return true;
-    }
-}
-
-// DEP, which Windows reports (PF_NX_ENABLED): off in firmware when CPUID
-// hides NX too (IA32_MISC_ENABLE's XD disable), else by Windows' own switch.
-bool DepAllows(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Result)
-{
-    if (Facts.Windows.NxEnabled || Result.Found == Finding::NotX64) {
-        return true;
-    }
-    const bool guest = Result.Found == Finding::HostPasses;
-    if (!Facts.Cpu.Nx && Facts.Cpu.SvmKnown) {
-        Set(Row, Readiness::Needs, L"nx-disabled-in-firmware",
-            guest ? "This virtual machine's host does not pass NX (XD) through: turn it on in its processor settings "
-                    "(VirtualBox: \"Enable PAE/NX\")."
-            : Result.Vmx ? "Turn on \"Execute Disable Bit\" (XD) in firmware setup; \"korimath firmware-setup\" goes "
-                           "there."
-                         : "Turn on \"NX Mode\" in firmware setup; \"korimath firmware-setup\" goes there.");
-    } else {
-        Set(Row, Readiness::Needs, L"nx-disabled-by-windows",
-            "Windows' own DEP is off (the boot configuration's nx setting): from an elevated prompt, \"bcdedit /set "
-            "{current} nx OptIn\", then restart.");
-    }
-    Row.Step.Append(NeedsDep);
-    return false;
-}
-
 void NotKnown(ProgramRow& Row, const WindowsSide& Side)
 {
-    Set(Row, Readiness::Unknown, L"features-not-read", "Not known: Windows' features were not read");
+    SetRow(Row, Readiness::Unknown, L"features-not-read", "Not known: Windows' features were not read");
     if (Side.FeaturesError == ErrorElevationRequired) {
         Row.Step.Append("; run korimath elevated (as administrator) to read them.");
     } else {
@@ -126,7 +49,7 @@ void LaunchBlocker(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Re
     const bool off = side.HypervisorLaunch == LaunchSetting::Off || side.HypervisorLaunch == LaunchSetting::Absent;
     const bool event5 = side.Launch.Found && side.Launch.Id == LaunchDisabledEvent;
     if (off || event5) {
-        Set(Row, Readiness::Needs, L"hypervisor-launch-disabled",
+        SetRow(Row, Readiness::Needs, L"hypervisor-launch-disabled",
             side.HypervisorLaunch == LaunchSetting::Absent
                 ? "The boot configuration does not ask for Microsoft's hypervisor (no hypervisorlaunchtype in {current})"
             : off ? "The boot configuration keeps Microsoft's hypervisor from starting (hypervisorlaunchtype Off)"
@@ -135,7 +58,7 @@ void LaunchBlocker(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Re
         Row.Step.Append(": from an elevated prompt, \"bcdedit /set hypervisorlaunchtype auto\", then restart. An "
                         "emulator's or an old VirtualBox's installer may have turned it off.");
     } else if (LaunchFailed(side.Launch)) {
-        Set(Row, Readiness::Needs, L"hypervisor-launch-failed", "Microsoft's hypervisor did not start; Windows logged "
+        SetRow(Row, Readiness::Needs, L"hypervisor-launch-failed", "Microsoft's hypervisor did not start; Windows logged "
                                                                  "event ");
         Row.Step.AppendNumber(side.Launch.Id);
         Row.Step.Append(": \"");
@@ -144,12 +67,12 @@ void LaunchBlocker(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Re
     } else if (side.State(What.Needs) == FeatureState::NotRead) {
         NotKnown(Row, side);
     } else if (Result.Found == Finding::HostPasses) {
-        Set(Row, Readiness::Needs, L"host-nesting-incomplete",
+        SetRow(Row, Readiness::Needs, L"host-nesting-incomplete",
             "Microsoft's hypervisor did not start although the host passes VT-x or AMD-V through: the host's nesting "
             "does not give it all it needs (SLAT among it). ");
         Row.Step.Append(NestingStep(Facts).Text);
     } else {
-        Set(Row, Readiness::Needs, L"hypervisor-not-running", "Microsoft's hypervisor is not running although ");
+        SetRow(Row, Readiness::Needs, L"hypervisor-not-running", "Microsoft's hypervisor is not running although ");
         Row.Step.Append(What.Feature);
         Row.Step.Append(" is on: restart Windows.");
     }
@@ -158,7 +81,7 @@ void LaunchBlocker(ProgramRow& Row, const MachineFacts& Facts, const Verdict& Re
 void FeatureStep(ProgramRow& Row, const Requirement& What, Edition On)
 {
     const bool server = IsServer(On) && What.Needs == OptionalFeature::HyperV;
-    Set(Row, Readiness::Needs, L"feature-disabled", "Turn on ");
+    SetRow(Row, Readiness::Needs, L"feature-disabled", "Turn on ");
     Row.Step.Append(What.Feature);
     Row.Step.Append(server ? " (Server Manager's \"Add Roles and Features\", or from an elevated prompt \"dism "
                              "/online /enable-feature /featurename:Microsoft-Hyper-V /all\")"
@@ -180,21 +103,21 @@ void DecideOnWindowsHypervisor(ProgramRow& Row, const Requirement& What, const M
     const WindowsSide& side = Facts.Side;
     const bool whp = What.Needs == OptionalFeature::HypervisorPlatform;
     if (Result.SlatMissing) {
-        Set(Row, Readiness::NotPossible, L"no-slat", "The processor lacks SLAT (EPT, nested paging), which it needs.");
+        SetRow(Row, Readiness::NotPossible, L"no-slat", "The processor lacks SLAT (EPT, nested paging), which it needs.");
         return;
     }
     if (!DepAllows(Row, Facts, Result)) {
         return;
     }
     if (whp && side.Whp == Platform::Usable) {
-        Set(Row, Readiness::Ready, nullptr, "");  // asked directly: nothing else counts
+        SetRow(Row, Readiness::Ready, nullptr, "");  // asked directly: nothing else counts
         return;
     }
     const Edition edition = EditionOf(side.ProductType);
     const FeatureState state = side.State(What.Needs);
     const bool unavailable = state == FeatureState::Absent || state == FeatureState::NotRead;
     if (unavailable && ((edition == Edition::Home && What.NotOnHome) || (IsServer(edition) && What.NotOnServer))) {
-        Set(Row, Readiness::NotPossible, L"edition-unsupported", edition == Edition::Home
+        SetRow(Row, Readiness::NotPossible, L"edition-unsupported", edition == Edition::Home
                                                                      ? "Home editions of Windows do not have "
                                                                      : "Windows Server does not have ");
         Row.Step.Append(What.Feature);
@@ -202,24 +125,24 @@ void DecideOnWindowsHypervisor(ProgramRow& Row, const Requirement& What, const M
         return;
     }
     if (state == FeatureState::Absent) {
-        Set(Row, Readiness::NotPossible, L"feature-absent", "This Windows does not offer the feature ");
+        SetRow(Row, Readiness::NotPossible, L"feature-absent", "This Windows does not offer the feature ");
         Row.Step.Append(What.Feature);
         Row.Step.Append(".");
     } else if (state == FeatureState::Disabled || (whp && state == FeatureState::NotRead && side.Whp == Platform::NotAvailable)) {
         FeatureStep(Row, What, edition);
     } else if (state == FeatureState::RestartPending) {
-        Set(Row, Readiness::Needs, L"restart-pending", "Restart Windows: a change to the feature waits for it.");
+        SetRow(Row, Readiness::Needs, L"restart-pending", "Restart Windows: a change to the feature waits for it.");
     } else if (Result.Found == Finding::NotX64) {
         // Windows on Arm: its hypervisor is not seen from here, and its features decide.
-        state == FeatureState::Enabled ? Set(Row, Readiness::Ready, nullptr, "") : NotKnown(Row, side);
+        state == FeatureState::Enabled ? SetRow(Row, Readiness::Ready, nullptr, "") : NotKnown(Row, side);
     } else if (Result.Found != Finding::WindowsHypervisor && Result.Found != Finding::NestedRoot) {
         LaunchBlocker(Row, Facts, Result, What);
     } else if (state == FeatureState::Enabled && !whp) {
-        Set(Row, Readiness::Ready, nullptr, "");
+        SetRow(Row, Readiness::Ready, nullptr, "");
     } else if (state == FeatureState::NotRead) {
         NotKnown(Row, side);
     } else {
-        Set(Row, Readiness::Needs, L"platform-not-usable", "The Windows Hypervisor Platform does not answer that it "
+        SetRow(Row, Readiness::Needs, L"platform-not-usable", "The Windows Hypervisor Platform does not answer that it "
                                                            "can create partitions although its feature is on: "
                                                            "restart Windows.");
     }
@@ -229,30 +152,30 @@ void DecideOwnHypervisor(ProgramRow& Row, const MachineFacts& Facts, const Verdi
 {
     switch (Result.Found) {
     case Finding::NotX64:
-        Set(Row, Readiness::NotPossible, L"not-x64", "Their hypervisors need an x64 processor; on Windows on Arm, "
+        SetRow(Row, Readiness::NotPossible, L"not-x64", "Their hypervisors need an x64 processor; on Windows on Arm, "
                                                      "Hyper-V, WSL 2 and the Windows Hypervisor Platform are the "
                                                      "routes.");
         return;
     case Finding::NestedRoot:
-        Set(Row, Readiness::NotPossible, L"windows-hypervisor-running",
+        SetRow(Row, Readiness::NotPossible, L"windows-hypervisor-running",
             "A nested root partition never gets the feature for a hypervisor of its own; use their Windows "
             "Hypervisor Platform mode.");
         return;
     case Finding::WindowsHypervisor:
-        Set(Row, Readiness::Needs, L"windows-hypervisor-running", "");
+        SetRow(Row, Readiness::Needs, L"windows-hypervisor-running", "");
         AppendKeepers(Row.Step, Facts);
         break;
     case Finding::InUse:
-        Set(Row, Readiness::Needs, L"other-hypervisor-running",
+        SetRow(Row, Readiness::Needs, L"other-hypervisor-running",
             "Another hypervisor uses VT-x now: close VMware, VirtualBox or the Android emulator first.");
         break;
     default:
-        Set(Row, Readiness::Ready, nullptr, "");
+        SetRow(Row, Readiness::Ready, nullptr, "");
     }
     // Intel's HAXM repository: no longer developed (2023); the Android Emulator's documentation names AEHD and
     // the Windows Hypervisor Platform instead.
     Row.Step.Append(Row.Step.Length != 0 ? " " : "");
-    Row.Step.Append(Intel(Facts) ? "Intel HAXM is no longer developed: the Android Emulator uses the Windows "
+    Row.Step.Append(IntelProcessor(Facts) ? "Intel HAXM is no longer developed: the Android Emulator uses the Windows "
                                    "Hypervisor Platform or its own hypervisor driver (AEHD) instead."
                                  : "Intel HAXM runs on Intel processors only: here the Android Emulator uses the "
                                    "Windows Hypervisor Platform or its own hypervisor driver (AEHD).");
@@ -287,38 +210,9 @@ WhatRuns DecideWhatRuns(const MachineFacts& Facts, const Verdict& Result)
     return runs;
 }
 
-const wchar_t* Blocker(const MachineFacts& Facts, const Verdict& Result)
-{
-    ProgramRow row;
-    return Result.Found == Finding::NotX64 ? L"not-x64" : HardwareAllows(row, Facts, Result) ? nullptr : row.Blocker;
-}
-
-int CheckExitCode(const MachineFacts& Facts, const Verdict& Result)
-{
-    return Blocker(Facts, Result) == nullptr ? ExitDone : ExitNotReady;
-}
-
-FixedText<2048> CheckLine(const MachineFacts& Facts, const Verdict& Result)
-{
-    ProgramRow row;
-    FixedText<2048> line;
-    line.Append(Result.Id);
-    if (Result.Found == Finding::NotX64) {
-        line.Append(": not ready (not-x64): korimath checks x64 processors only.");
-    } else if (HardwareAllows(row, Facts, Result)) {
-        line.Append(": ready");
-    } else {
-        line.Append(": not ready (");
-        line.Append(row.Blocker);
-        line.Append("): ");
-        line.Append(row.Step.View());
-    }
-    return line;
-}
-
 std::string_view ProgramName(Program Which, const MachineFacts& Facts)
 {
-    if (Which == Program::OwnHypervisorPrograms && !Intel(Facts)) {
+    if (Which == Program::OwnHypervisorPrograms && !IntelProcessor(Facts)) {
         return "Programs with a hypervisor of their own (VirtualBox's own engine, older VMware)";
     }
     return Requirements[static_cast<unsigned>(Which)].Name;

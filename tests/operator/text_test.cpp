@@ -22,10 +22,7 @@ std::wstring Explained(unsigned long Error, bool Elevated = true)
 
 TEST(Messages, EachErrorSaysWhatItMeansAndWhatToDo)
 {
-    const struct {
-        unsigned long Error;
-        const wchar_t* Says;
-    } rows[] = {
+    const struct { unsigned long Error; const wchar_t* Says; } rows[] = {
         {2, L"cannot find the driver image"}, {3, L"cannot be reached by the kernel"}, {5, L"holds the file"},
         {193, L"not a valid x64 driver image"}, {577, L"Secure Boot turned off"}, {1056, L"already running"},
         {1058, L"disabled"}, {1060, L"No korimath service"}, {1062, L"not running; that is fine"},
@@ -49,20 +46,26 @@ TEST(Text, StoredLengthsAndMarkedCuts)
 {
     const wchar_t stored[] = {L'a', L'b', 0, L'x', L'y'};
     constexpr std::size_t w = sizeof(wchar_t);
-    const struct {
-        std::size_t Bytes, Capacity, Length;
-    } rows[] = {{0, 128, 0}, {1, 128, 0}, {2 * w, 128, 2}, {5 * w, 128, 2}, {2 * w, 2, 1}, {2 * w, 0, 0}};
+    const struct { std::size_t Bytes, Capacity, Length; } rows[] = {{0, 128, 0}, {1, 128, 0}, {2 * w, 128, 2}, {5 * w, 128, 2}, {2 * w, 2, 1}, {2 * w, 0, 0}};
     for (const auto& row : rows) {
         EXPECT_EQ(StoredTextLength(stored, row.Bytes, row.Capacity), row.Length) << row.Bytes << " " << row.Capacity;
     }
     FixedText<16> text;
     text.AppendOrCut(L"0123456789");
-    EXPECT_EQ(std::wstring(text.View()), L"0123456789");
+    EXPECT_TRUE(text.View() == L"0123456789" && text.Chars[text.Length] == 0) << "NUL-terminated for Win32";
     text.AppendOrCut(L"abcdefghij");
-    EXPECT_EQ(std::wstring(text.View()), L"012345678 [cut]") << "15 characters, the mark last";
-    FixedText<16> pair;
-    pair.AppendOrCut(std::wstring(8, L'x') + L"\xD83D\xDE00" + std::wstring(8, L'y'));
-    EXPECT_EQ(std::wstring(pair.View()), L"xxxxxxxx [cut]") << "no half surrogate pair before the mark";
+    EXPECT_EQ(text.View(), L"012345678 [cut]") << "15 characters, the mark last";
+    for (const wchar_t* high : {L"\xD800", L"\xD83D", L"\xDBFF"}) {
+        FixedText<16> pair;
+        pair.AppendOrCut(std::wstring(8, L'x') + high + L"\xDE00" + std::wstring(8, L'y'));
+        EXPECT_EQ(pair.View(), L"xxxxxxxx [cut]") << "no half surrogate pair before the mark";
+    }
+    FixedText<16> low;
+    low.AppendOrCut(std::wstring(8, L'x') + L"\xDC00" + std::wstring(8, L'y'));
+    EXPECT_EQ(low.View(), L"xxxxxxxx\xDC00 [cut]") << "a lone low surrogate is kept";
+    FixedText<8> tiny;
+    tiny.AppendOrCut(L"\xD83D\xDE00xxxxxxxx");
+    EXPECT_EQ(tiny.View(), L" [cut]");
 }
 
 // The object's field names, in order, as a fleet tool's rules see them.
@@ -99,7 +102,7 @@ TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
     Verdict verdict;
     verdict.Id = L"vmx-virtual-machine";
     verdict.Found = Finding::HostDoesNotPass;
-    verdict.Text.Append(L"line\none\x01");
+    verdict.Text.Append(L"line\none\x01\xFEFF");
     Outcome failed{7, true, true, 577, {}};
     failed.ErrorText.Append(L"start refused: \"x\\y\"");
     const std::wstring json(FormatJsonReport(facts, verdict, failed).View());
@@ -127,7 +130,7 @@ TEST(JsonReport, EveryFieldOnOneLineWithNullsAndEscapes)
           L"\"system_product\":\"\",\"cpuid_vmx\":1,\"cpuid_smx\":0,\"cpuid_svm\":null,\"cpuid_nested_paging\":null,"
           L"\"cpuid_nx\":null,\"nx_enabled\":true,",
           L"\"driver_loaded\":false,\"ready\":false,\"blocker\":\"host-does-not-pass-through\",",
-          L"\"verdict_text\":\"line\\u000aone\\u0001\",\"verdict_refined_by_driver\":false,",
+          L"\"verdict\":\"vmx-virtual-machine\",\"verdict_text\":\"line\\u000aone\\u0001\\ufeff\",",
           L"\"windows_edition\":null,\"feature_hyper_v\":null,",
           L"\"hypervisor_launch_type\":null,\"vbs_configured\":null,\"vbs_running\":null,\"vbs_status\":null,",
           L"\"vbs_policy\":null,\"memory_integrity_policy\":null,\"credential_guard_policy\":null,",
@@ -152,6 +155,27 @@ TEST(JsonReport, NeverCutSilently)
     EXPECT_TRUE(Has(text, L"\\u001b [cut]\",\"ready_hyper_v\"")) << "cut at an escape's end, marked";
     EXPECT_TRUE(Has(text, L"\"verdict_text\":\"\\u202eevil\\u0085\""));
     EXPECT_EQ(text.substr(text.size() - 2), L"}\n");
+    // 4,096 characters a value, escapes counted whole; a surrogate pair stays whole or goes whole.
+    const std::wstring cut = std::wstring(681, L'e') + L" [cut]", kept(682, L'e');
+    const struct {
+        std::wstring Value, Printed;  // e: an escape
+    } rows[] = {{L"xxxxx" + std::wstring(700, L'\x1B'), L"xxxxx" + cut},
+                {L"xxxx" + std::wstring(700, L'\x1B'), L"xxxx" + kept + L" [cut]"},
+                {L"xxx" + std::wstring(682, L'\x1B') + L"\xD800\xDC00", L"xxx" + kept + L" [cut]"},
+                {L"xxx" + std::wstring(682, L'\x1B') + L"\xDBFF\xDFFF", L"xxx" + kept + L" [cut]"},
+                {L"xx" + std::wstring(682, L'\x1B') + L"\xD83D\xDE00", L"xx" + kept + L"\xD83D\xDE00"},
+                {L"xxx" + std::wstring(682, L'\x1B') + L"\xDC00", L"xxx" + kept + L"\xDC00"}};
+    for (const auto& row : rows) {
+        verdict.Text.Clear();
+        verdict.Text.Append(row.Value);
+        std::wstring printed;
+        for (const wchar_t c : row.Printed) {
+            printed += c == L'e' ? L"\\u001b" : std::wstring(1, c);
+        }
+        EXPECT_TRUE(Has(std::wstring(FormatJsonReport(facts, verdict, Outcome{}).View()),
+                        (L"\"verdict_text\":\"" + printed + L"\",").c_str()))
+            << (&row - rows);
+    }
 }
 
 // With a report, and Windows' own flags meaningful (no hypervisor); a refusal without a Win32 error.
@@ -165,6 +189,7 @@ TEST(JsonReport, AReportAndWindowsView)
     facts.Side.Launch.Found = true;
     facts.Side.Launch.Id = 5;
     facts.Side.HypervisorLaunch = LaunchSetting::Off;
+    facts.Side.Whp = Platform::Usable;
     facts.Side.Security = Vbs{{}, {}, {}, {}, {}, {}, {true, 2}, {}, true, 0, 2, 6, 2};
     Verdict ready;
     ready.Found = Finding::Enabled;
@@ -176,7 +201,7 @@ TEST(JsonReport, AReportAndWindowsView)
           L"\"windows_virtualization_firmware_enabled\":true", L"\"windows_slat\":false",
           L"\"hypervisor_vendor\":null", L"\"hypervisor_name\":null", L"\"error\":null", L"\"error_text\":\"usage\"",
           L"\"driver_loaded\":null", L"\"ready\":true,\"blocker\":\"none\"", L"\"windows_edition\":\"pro\"",
-          L"\"hypervisor_launch_type\":\"off\",\"vbs_configured\":true,\"vbs_running\":true,\"vbs_status\":2,",
+          L"\"whp_usable\":true,\"hypervisor_launch_type\":\"off\",\"vbs_configured\":true,\"vbs_running\":true,\"vbs_status\":2,",
           L"\"credential_guard_configured\":true,\"credential_guard_running\":true,\"memory_integrity_configured\":true,"
           L"\"vbs_policy\":null,\"memory_integrity_policy\":2,\"credential_guard_policy\":null,",
           L"\"hypervisor_launch_event\":5,\"hypervisor_launch_text\":\"\""}) {

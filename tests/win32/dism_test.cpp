@@ -3,6 +3,7 @@
 // feature answers CBS_E_UNKNOWN_UPDATE, every DismFeatureInfo goes back
 // through DismDelete, and the session calls come in order; the scratch
 // folder exists while DISM works and is gone afterwards.
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -44,19 +45,9 @@ const DismApi Double{
         ++World.Handed;
         return S_OK;
     },
-    [](VOID* Structure) {
-        delete static_cast<DismFeatureInfo*>(Structure);
-        ++World.Deleted;
-        return S_OK;
-    },
-    [](DismSession) {
-        World.Calls += "close ";
-        return S_OK;
-    },
-    []() {
-        World.Calls += "shutdown";
-        return S_OK;
-    },
+    [](VOID* Structure) { return delete static_cast<DismFeatureInfo*>(Structure), ++World.Deleted, S_OK; },
+    [](DismSession) { return World.Calls += "close ", S_OK; },
+    []() { return World.Calls += "shutdown", S_OK; },
 };
 
 }  // namespace
@@ -93,14 +84,11 @@ void DismTable()
         World = row.World;
         WindowsSide side;
         ReadFeatures(row.Loaded ? Double : DismApi{}, side);
-        for (unsigned i = 0; i < OptionalFeatureCount; ++i) {
-            EXPECT(side.Features[i] == row.Expected[i], row.Case);
-        }
-        EXPECT(side.FeaturesError == row.Error, row.Case);
-        EXPECT(World.Calls == row.Calls, row.Case);
-        EXPECT(World.Handed == World.Deleted, row.Case);
-        EXPECT(!row.Loaded || World.Scratch.find(L"\\Temp\\korimath-") != std::wstring::npos, row.Case);
-        EXPECT(!row.Loaded || World.ScratchPrivate, row.Case);
+        EXPECT(std::equal(side.Features, side.Features + OptionalFeatureCount, row.Expected), row.Case);
+        EXPECT(side.FeaturesError == row.Error && World.Calls == row.Calls && World.Handed == World.Deleted, row.Case);
+        // The scratch folder under %SystemRoot%\Temp, there while DISM works, gone afterwards.
+        EXPECT(!row.Loaded || (World.Scratch.find(L"\\Temp\\korimath-") != std::wstring::npos && World.ScratchPrivate),
+               row.Case);
         EXPECT(World.Scratch.empty() || GetFileAttributesW(World.Scratch.c_str()) == INVALID_FILE_ATTRIBUTES, row.Case);
     }
 }

@@ -77,10 +77,7 @@ const EventLogApi Double{
         Buffer[message.size()] = 0;
         return TRUE;
     },
-    [](EVT_HANDLE) {
-        --World.Open;
-        return TRUE;
-    },
+    [](EVT_HANDLE) { return --World.Open, TRUE; },
 };
 
 }  // namespace
@@ -106,10 +103,8 @@ void EventLogTable()
     for (const auto& row : rows) {
         World = LogWorld{row.Events};
         const LaunchEvent launch = ReadLaunchEvent(row.Loaded ? Double : EventLogApi{}, Boot);
-        EXPECT(launch.Read == row.Loaded && launch.Found == row.Found, row.Case);
-        EXPECT(launch.Id == row.Id && launch.Level == row.Level, row.Case);
-        EXPECT(std::wstring(launch.Text.View()) == row.Text, row.Case);
-        EXPECT(!row.Loaded || World.QueryRight, row.Case);
-        EXPECT(World.Open == 0, row.Case);
+        EXPECT(launch.Read == row.Loaded && launch.Found == row.Found && launch.Id == row.Id && launch.Level == row.Level,
+               row.Case);
+        EXPECT(launch.Text.View() == row.Text && (!row.Loaded || World.QueryRight) && World.Open == 0, row.Case);
     }
 }

@@ -32,10 +32,7 @@ bool Variable(LPCWSTR Name, LPCWSTR Guid, std::uint64_t*& Value)
 }
 
 const FirmwareApi Double{
-    [](FIRMWARE_TYPE* Type) -> BOOL {
-        *Type = static_cast<FIRMWARE_TYPE>(World.Type);
-        return TRUE;
-    },
+    [](FIRMWARE_TYPE* Type) -> BOOL { return *Type = static_cast<FIRMWARE_TYPE>(World.Type), TRUE; },
     [](LPCWSTR Name, LPCWSTR Guid, PVOID Buffer, DWORD Size, PDWORD) -> DWORD {
         std::uint64_t* value = nullptr;
         if (!Variable(Name, Guid, value) || Size < 8) {
@@ -95,11 +92,7 @@ Attempt Restart()
 
 void FirmwareTable()
 {
-    const struct {
-        const char* Case;
-        FirmwareWorld World;
-        bool SupportRead;
-    } facts[] = {
+    const struct { const char* Case; FirmwareWorld World; bool SupportRead; } facts[] = {
         {"UEFI that can open its setup", {}, true},
         {"legacy BIOS", {1}, false},
         {"the privilege withheld", {2, false}, false},
@@ -108,8 +101,9 @@ void FirmwareTable()
     for (const auto& row : facts) {
         World = row.World;
         const FirmwareFacts read = ReadFirmwareFacts(Double);
-        EXPECT(read.FunctionsPresent && read.Type == row.World.Type && read.SupportRead == row.SupportRead, row.Case);
-        EXPECT(read.Supported == (row.SupportRead ? 1 : 0), row.Case);
+        EXPECT(read.FunctionsPresent && read.Type == row.World.Type && read.SupportRead == row.SupportRead &&
+                   read.Supported == (row.SupportRead ? 1 : 0),
+               row.Case);
     }
     EXPECT(!ReadFirmwareFacts(FirmwareApi{}).FunctionsPresent, "the functions missing");
 

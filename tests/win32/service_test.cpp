@@ -48,26 +48,15 @@ const ServiceApi Double{
         World.Calls += Level == SERVICE_CONFIG_DESCRIPTION ? "describe " : "configure ";
         return Answer(World.Describe);
     },
-    [](SC_HANDLE Service) {
-        World.Calls += Service == Created ? "delete " : "delete-other ";
-        return TRUE;
-    },
-    [](SC_HANDLE Service) {
-        World.Calls += Service == Created ? "close" : "close-other";
-        return TRUE;
-    },
+    [](SC_HANDLE Service) { return World.Calls += Service == Created ? "delete " : "delete-other ", TRUE; },
+    [](SC_HANDLE Service) { return World.Calls += Service == Created ? "close" : "close-other", TRUE; },
 };
 
 }  // namespace
 
 void ServiceTable()
 {
-    const struct {
-        const char* Case;
-        ServiceWorld World;
-        DWORD Error;
-        const char* Calls;
-    } rows[] = {
+    const struct { const char* Case; ServiceWorld World; DWORD Error; const char* Calls; } rows[] = {
         {"created, secured first", {}, 0, "create secure describe "},
         {"the name taken", {ERROR_SERVICE_EXISTS}, ERROR_SERVICE_EXISTS, "create "},
         {"its security refused: deleted again", {0, ERROR_ACCESS_DENIED}, ERROR_ACCESS_DENIED,
@@ -80,9 +69,7 @@ void ServiceTable()
         SC_HANDLE created = nullptr;
         const DWORD error = CreateKorimath(Double, nullptr, L"korimath-run-0123456789abcdef", RunDisplayName.data(),
                                            SystemCopyImagePath, RunDescription, SERVICE_START, created);
-        EXPECT(error == row.Error && World.Calls == row.Calls, row.Case);
-        EXPECT((created != nullptr) == (row.Error == 0), row.Case);
-        EXPECT(row.World.Create != 0 || World.Dacl == std::wstring(ServiceSddl), row.Case);
-        EXPECT(row.World.Create != 0 || World.Display == RunDisplayName, row.Case);
+        EXPECT(error == row.Error && World.Calls == row.Calls && (created != nullptr) == (row.Error == 0), row.Case);
+        EXPECT(row.World.Create != 0 || (World.Dacl == ServiceSddl && World.Display == RunDisplayName), row.Case);
     }
 }

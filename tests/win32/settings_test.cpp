@@ -56,13 +56,7 @@ void SettingsTable()
            "policy values");
     EXPECT(Wow64View, "the 64-bit view");
 
-    const struct {
-        const char* Case;
-        bool Loaded;
-        HRESULT Answer;
-        BOOL Present;
-        Platform Expected;
-    } platforms[] = {
+    const struct { const char* Case; bool Loaded; HRESULT Answer; BOOL Present; Platform Expected; } platforms[] = {
         {"winhvplatform.dll absent", false, S_OK, TRUE, Platform::NotAvailable},
         {"the call failing", true, E_FAIL, TRUE, Platform::NotUsable},
         {"no hypervisor", true, S_OK, FALSE, Platform::NotUsable},

@@ -1,10 +1,7 @@
-// WMI as Microsoft Learn documents it for Win32_DeviceGuard and the BCD WMI
-// provider: ConnectServer answers WBEM_E_INVALID_NAMESPACE or
-// WBEM_E_ACCESS_DENIED, ExecQuery and GetObject WBEM_E_INVALID_CLASS; uint32
-// comes as VT_I4, uint32[] as a SAFEARRAY, uint64 as a string; a BCD method
-// answers ReturnValue false (GetElement: the element is not set). C-style
-// interfaces (CINTERFACE) let the doubles fill only the methods korimath
-// calls; every object handed out must come back through Release.
+// WMI as Microsoft Learn documents Win32_DeviceGuard and the BCD provider: ConnectServer fails with
+// WBEM_E_INVALID_NAMESPACE or WBEM_E_ACCESS_DENIED, ExecQuery and GetObject with WBEM_E_INVALID_CLASS; uint32 is
+// VT_I4, uint32[] a SAFEARRAY, uint64 a string; a BCD method answers ReturnValue false (GetElement: not set).
+// C-style interfaces let the doubles fill only the methods korimath calls; every object must come back.
 #define CINTERFACE
 #include <map>
 #include <string>
@@ -35,9 +32,7 @@ struct WmiWorld {
 
 HRESULT Handed(void* Given, void** To)
 {
-    *To = Given;
-    ++World.Live;
-    return S_OK;
+    return *To = Given, ++World.Live, S_OK;
 }
 
 ULONG STDMETHODCALLTYPE Released(void*)
@@ -52,8 +47,8 @@ struct Object : IWbemClassObject {
     Object();
     ~Object()
     {
-        for (auto& property : Properties) {
-            VariantClear(&property.second);
+        for (auto& [name, value] : Properties) {
+            VariantClear(&value);
         }
     }
     Object* Set(const wchar_t* Name, VARTYPE Type, LONG Number, const wchar_t* Text = nullptr)
@@ -209,11 +204,13 @@ void WmiTable()
         World = row.World;
         Vbs read;
         ReadDeviceGuard(Double, read);
-        EXPECT(read.StatusRead == (row.Error == 0) && read.StatusError == row.Error, row.Case);
-        EXPECT(read.Status == row.Status && read.Configured == row.Configured && read.Running == row.Running, row.Case);
-        EXPECT(World.Namespace == (row.World.Create == S_OK ? L"ROOT\\Microsoft\\Windows\\DeviceGuard" : L""), row.Case);
+        EXPECT(read.StatusRead == (row.Error == 0) && read.StatusError == row.Error && read.Status == row.Status &&
+                   read.Configured == row.Configured && read.Running == row.Running,
+               row.Case);
         const bool queried = row.World.Create == S_OK && row.World.Connect == S_OK;
-        EXPECT(!queried || World.Calls == L"WQL: SELECT * FROM Win32_DeviceGuard", row.Case);
+        EXPECT(World.Namespace == (row.World.Create == S_OK ? L"ROOT\\Microsoft\\Windows\\DeviceGuard" : L"") &&
+                   (!queried || World.Calls == L"WQL: SELECT * FROM Win32_DeviceGuard"),
+               row.Case);
         EXPECT(World.Live == 0 && World.Uninitialized == 1, row.Case);
     }
     const std::wstring all = L"OpenStore OpenObject GetElement ";
