@@ -43,6 +43,7 @@ add_executable(korimath_exe $<TARGET_OBJECTS:korimath_program_parts>
     operator/prepare.cpp
     operator/firmware_setup_action.cpp
     operator/win32/console.cpp
+    operator/win32/copy_inspection.cpp
     operator/win32/driver_file.cpp
     operator/win32/elevation.cpp
     operator/win32/instance_lock.cpp

@@ -97,11 +97,14 @@ class WineHost:
         stderr holds only Wine's own chatter, and korimath.exe's progress
         lines in --json mode."""
         cmd = ["wine"] + args if args[0] not in ("wineboot", "wineserver") else args
-        with tempfile.TemporaryFile() as captured:
-            done = subprocess.run(cmd, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
-                                  stdout=captured, stderr=subprocess.DEVNULL)
-            captured.seek(0)
-            out = captured.read().decode("utf-8", "replace").replace("\r\n", "\n")
+        for _ in range(2):  # under load, Wine's loader now and then fails to start a program at all
+            with tempfile.TemporaryFile() as captured:
+                done = subprocess.run(cmd, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
+                                      stdout=captured, stderr=subprocess.DEVNULL)
+                captured.seek(0)
+                out = captured.read().decode("utf-8", "replace").replace("\r\n", "\n")
+            if "ShellExecuteEx failed" not in out:
+                break
         if check and done.returncode != 0:
             raise WineError(f"{' '.join(args)} exited {done.returncode}: {out.strip()}")
         return done.returncode, out

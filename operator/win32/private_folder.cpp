@@ -4,50 +4,27 @@
 #include <sddl.h>
 
 #include "operator/decisions/safeguards.h"
+#include "operator/win32/folder_search.h"
 
 namespace {
 
 // Deletes Folder's files and folders, then Folder. A link inside is removed
 // as a link, never followed: RemoveDirectoryW and DeleteFileW act on the
 // name (Microsoft Learn, "Reparse Points and File Operations").
-void RemoveTree(const std::wstring_view Folder)
+void RemoveTree(const WideBuffer& Folder)
 {
-    WideBuffer pattern;
-    if (!pattern.Reserve(Folder.size() + 3)) {
-        return;
-    }
-    std::char_traits<wchar_t>::copy(pattern.Data(), Folder.data(), Folder.size());
-    std::char_traits<wchar_t>::copy(pattern.Data() + Folder.size(), L"\\*", 2);
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(pattern.CStr(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
-        const std::wstring_view name(found.cFileName);
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        WideBuffer child;
-        if (!child.Reserve(Folder.size() + name.size() + 2)) {
-            continue;
-        }
-        std::char_traits<wchar_t>::copy(child.Data(), Folder.data(), Folder.size());
-        child.Data()[Folder.size()] = L'\\';
-        std::char_traits<wchar_t>::copy(child.Data() + Folder.size() + 1, name.data(), name.size());
-        child.SetLength(Folder.size() + 1 + name.size());
-        const DWORD attributes = found.dwFileAttributes;
+    ForEachFileIn(Folder.View(), L"*", [](const WideBuffer& Child, const WIN32_FIND_DATAW& Found) {
+        const DWORD attributes = Found.dwFileAttributes;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-            RemoveTree(child.View());
+            RemoveTree(Child);
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            RemoveDirectoryW(child.CStr());
+            RemoveDirectoryW(Child.CStr());
         } else {
-            SetFileAttributesW(child.CStr(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(child.CStr());
+            SetFileAttributesW(Child.CStr(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(Child.CStr());
         }
-    }
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-    }
-    pattern.Data()[Folder.size()] = 0;
-    RemoveDirectoryW(pattern.CStr());
+    });
+    RemoveDirectoryW(Folder.CStr());
 }
 
 }  // namespace
@@ -100,6 +77,6 @@ PrivateFolder::PrivateFolder()
 PrivateFolder::~PrivateFolder()
 {
     if (created_) {
-        RemoveTree(path_.View());
+        RemoveTree(path_);
     }
 }

@@ -356,6 +356,7 @@ def safeguards(wine, folder, carried):
     elsewhere = os.path.join(host.prefix, "drive_c", "elsewhere.sys")
     wine.plant("elsewhere.sys", b"MZ not a driver" + b"\0" * 500)
     os.link(elsewhere, wine.system_copy)
+    wine.plant("windows\\system32\\drivers\\korimath.sys.4321.new")  # a run that died; nothing_left checks it
     wine.expect(folder, ["install"], 0, [], "a hard link planted as the System32 copy: replaced by a file of its own; "
                 "the service demand-start",
                 lambda: os.stat(wine.system_copy).st_nlink == 1 and wine.carried() == carried
