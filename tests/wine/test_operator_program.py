@@ -209,8 +209,6 @@ def main():
         verdict = got.get("verdict")
         check(code == 8 and verdict and has(got, exit_code=8, report=False, report_written=None, driver_loaded=None),
               f"report --json on a fresh prefix: one JSON object, exit 8, the verdict from user mode ({verdict})", out)
-        check(all(got.get(name, "missing") == (None if want == "absent" else want) for name, want in expected.items()
-                  if name.startswith("cpuid_")), "report --json: the cpuid_* fields are this processor's", out)
         dmi = "/sys/class/dmi/id/sys_vendor"  # some build machines have no DMI: then Wine's own table answers
         vendor = open(dmi, encoding="utf-8", errors="replace").read().strip() if os.access(dmi, os.R_OK) else None
         system = got.get("system_manufacturer")
