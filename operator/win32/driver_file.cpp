@@ -26,8 +26,9 @@ DWORD Rename(HANDLE File, std::wstring_view Name)
 
 // Renames File to Path's name in the folder it is in, through its own
 // handle and by that name alone: a simple rename (FILE_RENAME_INFORMATION,
-// no root, no path), for which Windows does not open the folder, which a
-// standard user may hold open without sharing. Where it did not land at Path
+// no root, no path; Microsoft Learn, "FILE_RENAME_INFORMATION structure
+// (ntifs.h)" and "FILE_RENAME_INFO structure (winbase.h)"), for which Windows
+// opens no target folder, which a standard user may hold open without sharing. Where it did not land at Path
 // (Wine takes the bare name relative to the current folder), the full path
 // is given instead.
 DWORD RenameInPlace(HANDLE File, std::wstring_view Path)
