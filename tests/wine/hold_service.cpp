@@ -3,12 +3,22 @@
 // every new service whose name starts with a prefix from the moment it
 // appears; holds a file open, sharing reading only; or a named mutex, as
 // another korimath.exe does, or with a DACL that denies everyone, as a
-// squatting user would.
+// squatting user would. Prints "held" once it holds what it was asked to.
 // usage: hold_service service|watch|file|mutex|squat NAME SECONDS
 #include <windows.h>
 #include <sddl.h>
 
 #include <stdlib.h>
+
+namespace {
+
+void Held()
+{
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held\n", 5, &written, nullptr);
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -22,11 +32,13 @@ int wmain(int argc, wchar_t** argv)
         ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &denied, nullptr);
         SECURITY_ATTRIBUTES security{sizeof(security), denied, FALSE};
         const HANDLE mutex = CreateMutexW(squat ? &security : nullptr, TRUE, argv[2]);
+        Held();
         Sleep(milliseconds);
         return mutex != nullptr && ReleaseMutex(mutex) ? 0 : 1;
     }
     if (lstrcmpW(argv[1], L"file") == 0) {
         const HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        Held();
         Sleep(milliseconds);
         return file != INVALID_HANDLE_VALUE && CloseHandle(file) ? 0 : 1;
     }
@@ -36,6 +48,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (lstrcmpW(argv[1], L"service") == 0) {
         SC_HANDLE service = OpenServiceW(manager, argv[2], SERVICE_QUERY_STATUS);
+        Held();
         Sleep(milliseconds);
         return service != nullptr && CloseServiceHandle(service) ? 0 : 1;
     }
@@ -44,6 +57,7 @@ int wmain(int argc, wchar_t** argv)
     static wchar_t held[16][64];
     int holding = 0;
     const int prefix = lstrlenW(argv[2]);
+    Held();  // watching from here on
     for (DWORD waited = 0; waited < milliseconds; waited += 5) {
         DWORD needed = 0, count = 0;
         if (EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_DRIVER, SERVICE_STATE_ALL, listed,

@@ -144,11 +144,11 @@ class Prefix:
 
     @contextlib.contextmanager
     def holding(self, *args):
-        """hold_service.exe holding what args name (for at most the seconds they give) while the block runs;
-        ended when the block is done, and waited for."""
-        with subprocess.Popen(["wine", self.hold, *args], env=self.host.env, stdout=subprocess.DEVNULL,
+        """hold_service.exe holding what args name (for at most the seconds they give) while the block runs,
+        from the moment it says it holds it; ended when the block is done, and waited for."""
+        with subprocess.Popen(["wine", self.hold, *args], env=self.host.env, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL) as holder:
-            time.sleep(2)
+            holder.stdout.readline()  # "held", or nothing if it could not start
             yield
             holder.terminate()
             holder.wait(timeout=60)
