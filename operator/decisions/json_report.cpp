@@ -33,8 +33,7 @@ void AppendString(JsonText& Out, std::wstring_view Text)
                 std::char_traits<wchar_t>::copy(escaped, digits, 6);
             }
         }
-        const bool pairStart = c >= 0xD800 && c <= 0xDBFF;
-        if (length + size + (pairStart ? 1 : 0) > ValueLimit) {
+        if (length + size + (IsHighSurrogate(c) ? 1 : 0) > ValueLimit) {
             Out.Append(CutMarker);
             break;
         }

@@ -29,25 +29,6 @@ void CopyString(const unsigned char* Strings, std::size_t Size, unsigned Number,
     }
 }
 
-wchar_t FoldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool ContainsIgnoringCase(std::wstring_view Text, std::wstring_view Part)
-{
-    for (std::size_t from = 0; from + Part.size() <= Text.size(); ++from) {
-        std::size_t i = 0;
-        while (i < Part.size() && FoldAscii(Text[from + i]) == FoldAscii(Part[i])) {
-            ++i;
-        }
-        if (i == Part.size()) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 SystemIdentity ParseSmbiosSystem(const unsigned char* Raw, std::size_t Size)
@@ -98,12 +79,12 @@ std::wstring_view VirtualMachineHost(const SystemIdentity& System)
                  {L"bhyve", L"bhyve"}, {L"KVM", L"KVM"}, {L"Amazon EC2", L"Amazon EC2"},
                  {L"Google Compute Engine", L"Google Compute Engine"}};
     for (const auto& name : names) {
-        if (ContainsIgnoringCase(System.Manufacturer.View(), name.Part) ||
-            ContainsIgnoringCase(System.Product.View(), name.Part)) {
+        if (ContainsIgnoringAsciiCase(System.Manufacturer.View(), name.Part) ||
+            ContainsIgnoringAsciiCase(System.Product.View(), name.Part)) {
             return name.Host;
         }
     }
-    if (ContainsIgnoringCase(System.Manufacturer.View(), L"Microsoft") && System.Product.View() == L"Virtual Machine") {
+    if (ContainsIgnoringAsciiCase(System.Manufacturer.View(), L"Microsoft") && System.Product.View() == L"Virtual Machine") {
         return L"Microsoft Hyper-V";
     }
     return {};

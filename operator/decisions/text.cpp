@@ -40,25 +40,42 @@ void AppendMarked(TextSpan Text, std::wstring_view Part)
     if (Text.Truncated && Text.Capacity > CutMarker.size()) {
         Text.Length = Text.Length < Text.Capacity - 1 - CutMarker.size() ? Text.Length
                                                                           : Text.Capacity - 1 - CutMarker.size();
-        if (Text.Length != 0 && Text.Chars[Text.Length - 1] >= 0xD800 && Text.Chars[Text.Length - 1] <= 0xDBFF) {
+        if (Text.Length != 0 && IsHighSurrogate(Text.Chars[Text.Length - 1])) {
             --Text.Length;  // half a surrogate pair
         }
         AppendWide(Text, CutMarker);
     }
 }
 
-bool EqualsIgnoringAsciiCase(std::wstring_view A, std::wstring_view B)
+namespace {
+
+// The first Length characters of A and B are equal, the case of ASCII letters aside.
+bool SameIgnoringAsciiCase(const wchar_t* A, const wchar_t* B, std::size_t Length)
 {
     const auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    if (A.size() != B.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < A.size(); ++i) {
+    for (std::size_t i = 0; i < Length; ++i) {
         if (fold(A[i]) != fold(B[i])) {
             return false;
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool EqualsIgnoringAsciiCase(std::wstring_view A, std::wstring_view B)
+{
+    return A.size() == B.size() && SameIgnoringAsciiCase(A.data(), B.data(), A.size());
+}
+
+bool ContainsIgnoringAsciiCase(std::wstring_view Text, std::wstring_view Part)
+{
+    for (std::size_t from = 0; from + Part.size() <= Text.size(); ++from) {
+        if (SameIgnoringAsciiCase(Text.data() + from, Part.data(), Part.size())) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::size_t StoredTextLength(const wchar_t* Chars, std::size_t Bytes, std::size_t Capacity)

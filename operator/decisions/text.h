@@ -68,9 +68,18 @@ inline bool StartsWith(std::wstring_view Text, std::wstring_view Prefix)
     return Head(Text, Prefix.size()) == Prefix;
 }
 
+// The first half of a UTF-16 surrogate pair: a cut after it would leave half
+// a character.
+inline bool IsHighSurrogate(wchar_t Character)
+{
+    return Character >= 0xD800 && Character <= 0xDBFF;
+}
+
 // Equal but for the case of ASCII letters, as Windows compares the fixed
 // parts of paths.
 bool EqualsIgnoringAsciiCase(std::wstring_view A, std::wstring_view B);
+// Part somewhere in Text, the case of ASCII letters aside.
+bool ContainsIgnoringAsciiCase(std::wstring_view Text, std::wstring_view Part);
 
 // The characters of a REG_SZ value as the registry returned it: at most
 // Bytes / 2 of them and at most Capacity - 1, up to the first NUL. A value

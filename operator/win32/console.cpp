@@ -19,7 +19,7 @@ void Write(DWORD Which, std::wstring_view Text, bool Newlines = true)
     const bool console = GetConsoleMode(handle, &mode) != 0;
     while (!Text.empty()) {
         std::size_t count = Text.size() < 1024 ? Text.size() : 1024;
-        if (count < Text.size() && Text[count - 1] >= 0xD800 && Text[count - 1] <= 0xDBFF) {
+        if (count < Text.size() && IsHighSurrogate(Text[count - 1])) {
             --count;  // keep a surrogate pair together
         }
         wchar_t safe[1024];
