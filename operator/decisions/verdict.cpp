@@ -65,7 +65,7 @@ bool DriverReads(const Feature& What, const MachineFacts& Facts)
 
 std::string_view KernelOnly(const Feature& What)
 {
-    return What.Vmx ? "IA32_FEATURE_CONTROL's lock and enable bits and CR4.VMXE were" : "VM_CR.SVMDIS was";
+    return What.Vmx ? "IA32_FEATURE_CONTROL's lock and enable bits and CR4.VMXE" : "VM_CR.SVMDIS";
 }
 
 void SetAside(Verdict& Result, std::string_view Why)
@@ -121,13 +121,13 @@ void ApplyReport(Verdict& Result, const Feature& What, const MachineFacts& Facts
         if (Facts.Driver.Failed) {
             Result.Text.Append(" The driver could not load, so ");
             Result.Text.Append(KernelOnly(What));
-            Result.Text.Append(" not read; this verdict rests on CPUID and Windows' view.");
+            Result.Text.Append(What.Vmx ? " were not read" : " was not read");
+            Result.Text.Append("; this verdict rests on CPUID and Windows' view.");
             Basis(Result).Number(L"driver error", Facts.Driver.Error);
         } else if (!values.Written()) {
-            Result.Text.Append(What.Vmx ? " \"korimath run\" from an elevated prompt adds what only its driver reads: "
-                                          "IA32_FEATURE_CONTROL's lock and enable bits and CR4.VMXE."
-                                        : " \"korimath run\" from an elevated prompt adds what only its driver reads: "
-                                          "VM_CR.SVMDIS.");
+            Result.Text.Append(" \"korimath run\" from an elevated prompt adds what only its driver reads: ");
+            Result.Text.Append(KernelOnly(What));
+            Result.Text.Append(".");
         }
     }
     if (Class == MachineClass::BareMetal && Offered(What, Facts.Cpu) && !DriverReads(What, Facts)) {
