@@ -3,7 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include "operator/decisions/text.h"
+#include "operator/win32/driver_file.h"
 
 namespace {
 
@@ -38,13 +38,9 @@ Trustee TrusteeOf(PSID Sid)
 // descriptors and shows every file as its user's.
 bool DescriptorsKept(std::wstring_view Path)
 {
-    FixedText<MAX_PATH + 16> probe;
-    probe.Append(Path);
-    probe.Append(L".");
-    probe.AppendNumber(GetCurrentProcessId());
-    probe.Append(L".new");  // a leftover of this name is removed like the copy's
+    WideBuffer probe;  // a leftover of this name is removed like the copy's
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (probe.Truncated ||
+    if (!TemporaryBeside(Path, probe) ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorW(CopySddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         return true;
     }

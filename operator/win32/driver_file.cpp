@@ -85,14 +85,7 @@ bool WindowsFolder(WideBuffer& Path)
 
 bool SystemCopyPath(std::wstring_view Windows, WideBuffer& Path)
 {
-    constexpr std::wstring_view rest = L"\\System32\\drivers\\korimath.sys";
-    if (Windows.empty() || !Path.Reserve(Windows.size() + rest.size() + 16)) {
-        return false;
-    }
-    std::char_traits<wchar_t>::copy(Path.Data(), Windows.data(), Windows.size());
-    std::char_traits<wchar_t>::copy(Path.Data() + Windows.size(), rest.data(), rest.size());
-    Path.SetLength(Windows.size() + rest.size());
-    return true;
+    return !Windows.empty() && Concatenate(Path, {Windows, L"\\System32\\drivers\\korimath.sys"});
 }
 
 void HeldCopy::Release()
@@ -124,19 +117,12 @@ SystemCopyState HeldCopy::Open(const wchar_t* Path, const CarriedDriver& Driver)
 
 DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
 {
-    // korimath.sys.<process id>.new beside it: System32\drivers, where only
-    // administrators create files.
-    FixedText<32> suffix;
-    suffix.Append(L".");
-    suffix.AppendNumber(GetCurrentProcessId());
-    suffix.Append(L".new");
+    // Beside it, in System32\drivers, where only administrators create files.
     WideBuffer temporary;
     const std::wstring_view path(Path);
-    if (!temporary.Reserve(path.size() + suffix.Length + 1)) {
+    if (!TemporaryBeside(path, temporary)) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    std::char_traits<wchar_t>::copy(temporary.Data(), path.data(), path.size());
-    std::char_traits<wchar_t>::copy(temporary.Data() + path.size(), suffix.Chars, suffix.Length);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(CopySddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         return GetLastError();
@@ -172,17 +158,21 @@ DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver)
     return error;
 }
 
+bool TemporaryBeside(std::wstring_view Path, WideBuffer& Temporary)
+{
+    FixedText<16> process;
+    process.AppendNumber(GetCurrentProcessId());
+    return Concatenate(Temporary, {Path, L".", process.View(), L".new"});
+}
+
 void RemoveCopyLeftovers(const wchar_t* Path)
 {
     const std::wstring_view path(Path);
     const std::size_t slash = path.find_last_of(L'\\');
     WideBuffer pattern;
-    if (slash == std::wstring_view::npos || !pattern.Reserve(path.size() - slash + 6)) {
+    if (slash == std::wstring_view::npos || !Concatenate(pattern, {Tail(path, slash + 1), L".*.new"})) {
         return;
     }
-    std::char_traits<wchar_t>::copy(pattern.Data(), path.data() + slash + 1, path.size() - slash - 1);
-    std::char_traits<wchar_t>::copy(pattern.Data() + path.size() - slash - 1, L".*.new", 6);
-    pattern.SetLength(path.size() - slash + 5);
     ForEachFileIn(std::wstring_view(Path, slash), pattern.View(),
                   [](const WideBuffer& Leftover, const WIN32_FIND_DATAW&) {
                       DeleteFileW(Leftover.CStr());  // a link is deleted as a link, never followed

@@ -55,6 +55,11 @@ private:
 DWORD WriteSystemCopy(const wchar_t* Path, const CarriedDriver& Driver);
 DWORD DeleteSystemCopy(const wchar_t* Path);
 
+// Path.<this process's id>.new: the name a new copy is written under beside
+// Path before it is renamed over it, and the file-system probe's; false when
+// memory runs out.
+bool TemporaryBeside(std::wstring_view Path, WideBuffer& Temporary);
+
 // Deletes the temporary copies (korimath.sys.<pid>.new) a run that died left
 // beside Path.
 void RemoveCopyLeftovers(const wchar_t* Path);

@@ -8,19 +8,6 @@
 
 #include "operator/win32/wide_buffer.h"
 
-// Folder, a backslash and Name, in Path; false when memory runs out.
-inline bool JoinPath(WideBuffer& Path, std::wstring_view Folder, std::wstring_view Name)
-{
-    if (!Path.Reserve(Folder.size() + Name.size() + 2)) {
-        return false;
-    }
-    std::char_traits<wchar_t>::copy(Path.Data(), Folder.data(), Folder.size());
-    Path.Data()[Folder.size()] = L'\\';
-    std::char_traits<wchar_t>::copy(Path.Data() + Folder.size() + 1, Name.data(), Name.size());
-    Path.SetLength(Folder.size() + 1 + Name.size());
-    return true;
-}
-
 // Calls Each(path, found) for every name Pattern ("*", "korimath.sys.*.new")
 // matches in Folder, "." and ".." left out. FindFirstFileW lists a link as a
 // link; what Each does with it decides whether anything follows it.
@@ -28,7 +15,7 @@ template <typename Visit>
 void ForEachFileIn(std::wstring_view Folder, std::wstring_view Pattern, Visit Each)
 {
     WideBuffer pattern;
-    if (!JoinPath(pattern, Folder, Pattern)) {
+    if (!Concatenate(pattern, {Folder, L"\\", Pattern})) {
         return;
     }
     WIN32_FIND_DATAW found;
@@ -36,7 +23,7 @@ void ForEachFileIn(std::wstring_view Folder, std::wstring_view Pattern, Visit Ea
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
         const std::wstring_view name(found.cFileName);
         WideBuffer path;
-        if (name != L"." && name != L".." && JoinPath(path, Folder, name)) {
+        if (name != L"." && name != L".." && Concatenate(path, {Folder, L"\\", name})) {
             Each(path, found);
         }
     }

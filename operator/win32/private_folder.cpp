@@ -58,13 +58,11 @@ PrivateFolder::PrivateFolder()
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
     for (int attempt = 0; attempt < 3 && !created_; ++attempt) {
         FixedText<64> name;
-        if (!UnpredictableName(L"\\Temp\\korimath-", name) || !path_.Reserve(length + name.Length + 1)) {
+        if (!UnpredictableName(L"\\Temp\\korimath-", name) ||
+            !Concatenate(path_, {std::wstring_view(windows, length), name.View()})) {
             error_ = ERROR_NOT_ENOUGH_MEMORY;
             break;
         }
-        std::char_traits<wchar_t>::copy(path_.Data(), windows, length);
-        std::char_traits<wchar_t>::copy(path_.Data() + length, name.Chars, name.Length);
-        path_.SetLength(length + name.Length);
         created_ = CreateDirectoryW(path_.CStr(), &security) != FALSE;
         error_ = created_ ? ERROR_SUCCESS : GetLastError();
         if (!created_ && error_ != ERROR_ALREADY_EXISTS) {

@@ -51,10 +51,9 @@ DWORD QueryGrowing(WideBuffer& Buffer, Query Ask)
 DWORD Describe(decltype(&ChangeServiceConfig2W) Configure, SC_HANDLE Service, std::wstring_view Description)
 {
     WideBuffer text;
-    if (!text.Reserve(Description.size() + 1)) {
+    if (!Concatenate(text, {Description})) {  // SERVICE_DESCRIPTIONW takes a writable, NUL-terminated text
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    std::char_traits<wchar_t>::copy(text.Data(), Description.data(), Description.size());
     SERVICE_DESCRIPTIONW description{text.Data()};
     return LastErrorOr(Configure(Service, SERVICE_CONFIG_DESCRIPTION, &description));
 }

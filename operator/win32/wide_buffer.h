@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string_view>
 
 class WideBuffer {
@@ -43,6 +44,25 @@ private:
     std::size_t capacity_ = 0;
     std::size_t length_ = 0;
 };
+
+// Parts one after another in Buffer, NUL-terminated (none of them may be in
+// Buffer itself, which this replaces); false when memory runs out.
+inline bool Concatenate(WideBuffer& Buffer, std::initializer_list<std::wstring_view> Parts)
+{
+    std::size_t length = 0;
+    for (const std::wstring_view part : Parts) {
+        length += part.size();
+    }
+    if (!Buffer.Reserve(length + 1)) {
+        return false;
+    }
+    wchar_t* at = Buffer.Data();
+    for (const std::wstring_view part : Parts) {
+        at = std::char_traits<wchar_t>::copy(at, part.data(), part.size()) + part.size();
+    }
+    Buffer.SetLength(length);
+    return true;
+}
 
 // Calls Fill(buffer, capacity) -> length until the text fits; Fill returns a
 // length of at least the capacity when it did not (as GetModuleFileNameW and
