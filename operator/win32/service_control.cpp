@@ -34,12 +34,15 @@ DWORD WaitFor(SC_HANDLE Service, Awaited For, DWORD TimeoutMs, SERVICE_STATUS_PR
     }
 }
 
-// Asks for the size first, then fills Buffer with what Query returns.
+// Asks for the size first, then fills Buffer with what Query returns. The
+// query functions say "too small" with ERROR_INSUFFICIENT_BUFFER, the
+// enumeration with ERROR_MORE_DATA.
 template <typename Query>
 DWORD QueryGrowing(WideBuffer& Buffer, Query Ask)
 {
     DWORD needed = 0;
-    if (Ask(nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    if (Ask(nullptr, 0, &needed) ||
+        (GetLastError() != ERROR_INSUFFICIENT_BUFFER && GetLastError() != ERROR_MORE_DATA)) {
         return GetLastError();
     }
     if (!Buffer.Reserve(needed / sizeof(wchar_t) + 1)) {
@@ -226,14 +229,11 @@ DWORD DeleteAndWait(SC_HANDLE Manager, const wchar_t* Name, ServiceHandle& Servi
 void RemoveRunLeftovers(SC_HANDLE Manager)
 {
     WideBuffer listed;
-    DWORD needed = 0;
     DWORD count = 0;
-    const auto list = [&](BYTE* Into, DWORD Size) {
-        return EnumServicesStatusExW(Manager, SC_ENUM_PROCESS_INFO, SERVICE_DRIVER, SERVICE_STATE_ALL, Into, Size,
-                                     &needed, &count, nullptr, nullptr);
-    };
-    if (list(nullptr, 0) || GetLastError() != ERROR_MORE_DATA || !listed.Reserve(needed / sizeof(wchar_t) + 1) ||
-        !list(reinterpret_cast<BYTE*>(listed.Data()), needed)) {
+    if (QueryGrowing(listed, [&](BYTE* Into, DWORD Size, DWORD* Needed) {
+            return EnumServicesStatusExW(Manager, SC_ENUM_PROCESS_INFO, SERVICE_DRIVER, SERVICE_STATE_ALL, Into, Size,
+                                         Needed, &count, nullptr, nullptr);
+        }) != ERROR_SUCCESS) {
         return;
     }
     const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(listed.CStr());

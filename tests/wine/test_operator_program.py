@@ -29,6 +29,7 @@ HYPERVISOR_NAMES = {"Microsoft Hv": "Microsoft Hyper-V", "KVMKVMKVM": "KVM", "VM
                     "XenVMMXenVMM": "Xen", "VBoxVBoxVBox": "VirtualBox"}
 SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\korimath"
 SYSTEM_COPY_PATH = r"\SystemRoot\System32\drivers\korimath.sys"
+RUN_DISPLAY_NAME = "Korimath virtualization probe, temporary: korimath run removes it when it ends"
 failures = 0
 
 
@@ -392,6 +393,15 @@ def second_review(wine, folder):
           "run twice while another program holds each new service from the moment it exists: exit 0 both times", runs)
     wine.korimath(folder, "remove")
     wine.nothing_left("once the holder lets go, the services it held")
+    # Temporary services a run that died left: the next run removes those its display name marks as run's, only.
+    crashed, other = "korimath-run-0123456789abcdef", "korimath-run-fedcba9876543210"
+    for name, display in ((crashed, f"{RUN_DISPLAY_NAME} ({crashed})"), (other, "Someone else's driver")):
+        wine.host.service("create", name, "type=", "kernel", "start=", "demand", "displayname=", display, "binPath=",
+                          "C:\\windows\\system32\\drivers\\korimath.sys")
+    wine.korimath(folder, "run")
+    check(wine.host.state(crashed) is None and wine.host.state(other) == "STOPPED",
+          "a temporary service a run that died left: the next run removes it, and not another program's")
+    wine.host.service("delete", other)
 
     wine.korimath(folder, "install")
     spoil(wine.system_copy)  # an older copy
