@@ -136,6 +136,16 @@ class WineHost:
                 raise WineError(f"sc start {service} keeps failing")
             time.sleep(1)
 
+    def delete(self, service):
+        """Deletes the service and waits until it is gone: Wine, like Windows, keeps a deleted service while
+        anyone (a driver's host process, now and then) still has it open, and refuses to create it again."""
+        self.service("delete", service)
+        for _ in range(60):
+            if self.state(service) is None:
+                return
+            time.sleep(0.5)
+        raise WineError(f"the deleted service {service} stays")
+
     def settle(self, image):
         """Starts and removes a throwaway copy of the driver, so that a later
         single start finds the service database free."""
@@ -144,4 +154,4 @@ class WineHost:
                      "binPath=", folder + "\\" + os.path.basename(image))
         self.start("korimath-settle")
         self.service("stop", "korimath-settle")
-        self.service("delete", "korimath-settle")
+        self.delete("korimath-settle")

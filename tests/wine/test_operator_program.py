@@ -21,7 +21,7 @@ import time
 import pefile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
-from winehost import WineError, WineHost  # noqa: E402
+from winehost import WineHost  # noqa: E402
 
 # Spaces, ")", "&", "!", "%" and letters beyond ASCII: all must work in a folder name.
 ODD_FOLDER = "korimath-1.0.0.2 (1) & co! 100% 测试 Übung"
@@ -154,16 +154,6 @@ class Prefix:
             holder.terminate()
             holder.wait(timeout=60)
 
-    def delete(self):
-        """Deletes korimath's service and waits until it is gone: Wine, like Windows, keeps a deleted
-        service while anyone (its driver's host process, now and then) still has it open."""
-        self.host.service("delete", "korimath")
-        for _ in range(60):
-            if self.host.state("korimath") is None:
-                return
-            time.sleep(0.5)
-        raise WineError("the deleted korimath service stays")
-
     def create(self, kind, image):
         self.host.service("create", "korimath", "type=", kind, "start=", "demand", "binPath=", image)
 
@@ -285,7 +275,7 @@ def main():
             check(code == 0 and "pointing it at this program's driver" in out and "error" not in out and restored,
                   f"{action} with a service loading {leftover}: repointed, exit 0; run puts it back, file gone", out)
             if action == "run":
-                wine.delete()
+                host.delete("korimath")
         check(wine.image_path() == SYSTEM_COPY_PATH, "install repoints the leftover in place")
         korimath(odd, "remove")
 
@@ -306,7 +296,7 @@ def main():
         primitive_driver_install(host, image, inf)
         store = "windows\\system32\\DriverStore\\FileRepository\\korimath.inf_amd64_5f1e2d3c4b5a6978"
         host.place(store, [image])
-        wine.delete()  # Wine's sc cannot change a binPath in place
+        host.delete("korimath")  # Wine's sc cannot change a binPath in place
         wine.create("kernel", "\\SystemRoot\\" + store[8:] + "\\korimath.sys")
         expect(odd, ["run"], 0, ["installed from the driver store", "driver loaded"],
                "run with the service installed from the driver store: uses it, exit 0")
@@ -362,7 +352,7 @@ def safeguards(wine, folder, carried):
             wine.expect(folder, [action], 5, ["not korimath's"] if action == "run" else [],
                         f"{action} with a {kind} service named korimath loading {image}: exit 5, left as it was",
                         lambda: host.run(service_key, check=False) == before and wine.carried() is None)
-        wine.delete()
+        wine.host.delete("korimath")
     elsewhere = os.path.join(host.prefix, "drive_c", "elsewhere.sys")
     wine.plant("elsewhere.sys", b"MZ not a driver" + b"\0" * 500)
     os.link(elsewhere, wine.system_copy)
@@ -401,7 +391,7 @@ def second_review(wine, folder):
     wine.korimath(folder, "run")
     check(wine.host.state(crashed) is None and wine.host.state(other) == "STOPPED",
           "a temporary service a run that died left: the next run removes it, and not another program's")
-    wine.host.service("delete", other)
+    wine.host.delete(other)
 
     wine.korimath(folder, "install")
     spoil(wine.system_copy)  # an older copy
@@ -416,7 +406,7 @@ def second_review(wine, folder):
     text = got.get("error_text") or ""
     check(code == 5 and text.endswith(" [cut]") and len(text) <= 1023,
           f"a foreign service with a 1,500-character image path: exit 5, its text cut with a mark ({len(text)})", out)
-    wine.delete()
+    wine.host.delete("korimath")
 
     wine.seed_report({"CPU_Vendor": "GenuineIntel", "CPU_Name": ""}, raw=True)
     check(wine.korimath(folder, "report", "--json")[2].get("CPU_Name") == "", "a CPU_Name of no bytes reads as empty")
