@@ -32,10 +32,11 @@ def main():
     scripts = {name: open(os.path.join(fleet, name), encoding="utf-8").read()
                for name in sorted(os.listdir(fleet)) if name.endswith(".ps1")}
     for name, text in scripts.items():
-        runs = text.find("& $Korimath")
-        if runs < 0:
-            continue
         code = re.sub(r"#.*", "", text)
+        called = re.search(r"&\s*\$\w+", code)  # a program run from a path in a variable
+        if not called:
+            continue
+        runs = text.find(called.group(0))
         expect("$env:ProgramW6432" in code and "$env:ProgramFiles" not in code,
                f"{name}: 64-bit Program Files from a 32-bit host too")
         checked = re.search(r"\$problem = Test-Korimath \$Korimath\s+if \(\$problem\) \{", text)
