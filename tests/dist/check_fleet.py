@@ -59,6 +59,9 @@ def main():
     report = tasks[-1]
     expect(asked["ansible.windows.win_command"].get("output_encoding_override") == "utf-8"
            and asked["failed_when"] == "korimath_check.rc not in [0, 1]", "ansible: UTF-8, and exit 1 is an answer")
+    install = next(task for task in tasks if "block" in task)["block"]
+    expect("ansible.windows.win_tempfile" in install[0] and "Windows\\Temp" not in str(install),
+           "ansible: the install copies go to a private folder of a random name, not one a user may create first")
     expect("ansible.builtin.debug" in report and "rejectattr('korimath_answer.ready')" in report["loop"]
            and "failed_when" not in report, "ansible: lists the hosts that are not ready, failing none")
     for command in (["ansible-playbook", "--syntax-check", "-i", "localhost,", playbook],
