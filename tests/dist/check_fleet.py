@@ -31,6 +31,7 @@ def main():
     fleet = os.path.join(sys.argv[1], "dist", "fleet")
     scripts = {name: open(os.path.join(fleet, name), encoding="utf-8").read()
                for name in sorted(os.listdir(fleet)) if name.endswith(".ps1")}
+    guards = set()  # each script is uploaded alone, so each carries its own copy of the one check
     for name, text in scripts.items():
         code = re.sub(r"#.*", "", text)
         called = re.search(r"&\s*\$\w+", code)  # a program run from a path in a variable
@@ -42,6 +43,8 @@ def main():
         checked = re.search(r"\$problem = Test-Korimath \$Korimath\s+if \(\$problem\) \{", text)
         expect(bool(checked) and checked.start() < runs and "0x500D0116" in text and "Get-AuthenticodeSignature" in text,
                f"{name}: refuses a writable or unsigned korimath.exe before running it")
+        guards.add(re.search(r"function Test-Korimath.*?\n\}\n", text, re.S).group(0))
+    expect(len(guards) == 1, "every script's Test-Korimath is the same")
     discovery = scripts["korimath-discovery.ps1"]
     expect("ConvertTo-Json" not in discovery and "\n$lines[0]\nexit 0" in discovery and "OutputEncoding" in discovery,
            "discovery: korimath's one line, untouched, as UTF-8")
